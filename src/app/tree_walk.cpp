@@ -1,0 +1,54 @@
+// The tree walk: each directory's files, then each of its subdirectories in turn.
+#include "app/tree_walk.h"
+
+#include "app/list_entry.h"
+#include "app/main_sequence.h"
+#include "services/dir_scan.h"
+#include "services/file_channel.h"
+
+namespace {
+
+constexpr int32_t FILE_MASK = 0x27;
+constexpr int32_t SUBDIR_MASK = 0x10;
+constexpr const char* SEARCH_PATTERN = "*.*";
+
+bool is_excluded(const std::string& name)
+{
+    return name == "." || name == ".." || name == "Video";
+}
+
+}  // namespace
+
+int32_t walk_tree(std::string& path)
+{
+    if (path.empty() || path.back() != '\\')
+        path += '\\';
+    std::string pattern = path + SEARCH_PATTERN;
+    int32_t first_error = FILE_OK;
+
+    // The start directory's own files are not listed.
+    bool emits = path != root_dir;
+    for (std::string name = dir_first(pattern, FILE_MASK); !name.empty(); name = dir_next()) {
+        if (emits) {
+            int32_t error = emit_entry(path, name);
+            if (first_error == FILE_OK)
+                first_error = error;
+        }
+    }
+
+    for (std::string name = dir_first(pattern, SUBDIR_MASK); !name.empty(); name = dir_next()) {
+        if (is_excluded(name))
+            continue;
+        // The subwalk gets a search state of its own, so that this level's
+        // subdirectory search resumes where it stood.
+        DirScan* outer = current_dir_scan;
+        DirScan inner {};
+        current_dir_scan = &inner;
+        std::string subdirectory = path + name + '\\';
+        int32_t error = walk_tree(subdirectory);
+        current_dir_scan = outer;
+        if (first_error == FILE_OK)
+            first_error = error;
+    }
+    return first_error;
+}

@@ -1,0 +1,100 @@
+// Directory enumeration over the runtime library's _findfirst/_findnext.
+#include "services/dir_scan.h"
+
+#include <new>
+
+#include "services/service_state.h"
+
+DirScan* current_dir_scan = nullptr;
+
+namespace {
+
+DirScan* service_state = nullptr;  // made on first use; lives until the process ends
+
+DirScan* own_state()
+{
+    if (!current_dir_scan) {
+        service_state = new DirScan {};
+        current_dir_scan = service_state;
+    }
+    return current_dir_scan;
+}
+
+uint32_t effective_mask(int32_t mask)
+{
+    auto bits = static_cast<uint32_t>(mask);
+    // Bits 0x100 and above never stop an entry, and a file search always
+    // takes archived files.
+    return (bits & A_SUBDIR) ? bits | 0xFFFFFF00u : bits | 0xFFFFFF20u;
+}
+
+bool accepted(const DirScan& scan)
+{
+    return (scan.find_data.attrib & ~scan.attrib_mask) == 0;
+}
+
+std::string copy_name(const DirScan& scan)
+{
+    try {
+        return std::string(scan.find_data.name);
+    } catch (const std::bad_alloc&) {
+        return {};  // the search stays open
+    }
+}
+
+// Steps to the next accepted entry; closes the search at its end.
+bool skip_to_accepted(DirScan& scan)
+{
+    for (;;) {
+        if (platform::find_next(scan.handle, &scan.find_data) != 0) {
+            platform::find_close(scan.handle);
+            scan.in_use = 0;
+            return false;
+        }
+        if (accepted(scan))
+            return true;
+    }
+}
+
+std::string next_on(DirScan& scan)
+{
+    if (scan.in_use == 0)
+        return {};
+    if (!skip_to_accepted(scan))
+        return {};
+    return copy_name(scan);
+}
+
+}  // namespace
+
+std::string dir_first(const std::string& pattern, int32_t mask)
+{
+    DirScan& scan = *own_state();
+    if (pattern.empty())
+        return next_on(scan);
+
+    if (scan.in_use == 1) {
+        platform::find_close(scan.handle);
+        scan.in_use = 0;
+    }
+    scan.handle = platform::find_first(pattern.c_str(), &scan.find_data);
+    if (scan.handle == platform::SEARCH_FAILED)
+        return {};
+    scan.attrib_mask = effective_mask(mask);
+    if (!accepted(scan) && !skip_to_accepted(scan))
+        return {};
+    scan.in_use = 1;
+    return copy_name(scan);
+}
+
+std::string dir_next()
+{
+    return next_on(*own_state());
+}
+
+void reset_dir_scan()
+{
+    delete service_state;
+    service_state = nullptr;
+    current_dir_scan = nullptr;
+}

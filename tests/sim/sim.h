@@ -1,0 +1,85 @@
+// Control side of the simulated platform: tests build the directory tree,
+// files and console input here, make calls fail, and read back what the code
+// did. The platform side (platform/platform.h) is implemented in
+// sim_platform.cpp.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace sim {
+
+// Thrown by exit_process and cexit_and_exit_process after the at-exit list
+// has run, so that a test can run the tool's sequence to its end.
+struct ProcessExit {
+    int32_t status;
+};
+
+// Thrown by sleep_ms when a wait has polled so long that it would never end.
+struct Stuck { };
+
+// Forgets everything: tree, files, handles, input, at-exit list, call log.
+void reset();
+
+// Every platform call made since the last reset, by name, in order.
+const std::vector<std::string>& calls();
+int count_calls(const std::string& name);
+void clear_calls();
+
+// ---- Directory tree ----------------------------------------------------------
+// Paths use backslashes and no trailing one. Entries come back from a search
+// in the order they were added, after "." and "..", which a new directory gets
+// first (pass dots = false to leave them out, as at a drive root).
+inline constexpr uint32_t FILE_ATTRIB = 0x20;
+inline constexpr uint32_t DIR_ATTRIB = 0x10;
+
+void add_directory(const std::string& path, bool dots = true);
+void add_entry(const std::string& path, uint32_t attrib);  // a file, or a directory if attrib has 0x10
+void add_file(const std::string& path, uint32_t attrib = FILE_ATTRIB);
+void add_subdirectory(const std::string& path, uint32_t attrib = DIR_ATTRIB);
+
+// Handles from find_first not yet closed with find_close.
+int open_search_handles();
+
+void set_current_directory(std::optional<std::string> path);  // nullopt: the query fails
+
+// ---- Files -------------------------------------------------------------------
+// Contents after the last write-out, or nullopt if the file was never created.
+std::optional<std::string> file_contents(const std::string& name);
+void put_file(const std::string& name, const std::string& contents);
+void refuse_open(const std::string& name);
+// The stream takes this many more bytes in all, then writes come up short.
+void limit_writes(std::size_t bytes);
+// Every write-out of buffered bytes fails (a full disk); the close still
+// reports success, as one runtime library does.
+void fail_write_out();
+std::size_t stream_buffer_size();  // the last buffer size asked for
+int open_streams();
+
+// ---- Standard handles, output and input -------------------------------------
+inline const platform::Handle STD_IN = reinterpret_cast<platform::Handle>(0x10);
+inline const platform::Handle STD_OUT = reinterpret_cast<platform::Handle>(0x14);
+
+void set_std_handle(int32_t which, platform::Handle handle);
+const std::string& stdout_bytes();
+// The output split at CR LF; a trailing part without one is dropped.
+std::vector<std::string> stdout_lines();
+
+void set_input_is_console(bool console);
+void set_console_input_mode(uint32_t mode);
+uint32_t console_input_mode();
+void queue_input(const platform::InputRecord& record);
+void queue_key(uint8_t ch, uint16_t virtual_key = 0x41, uint16_t scan = 0x1E, uint32_t state = 0);
+std::size_t pending_input();
+// Called at each sleep_ms, with the number of sleeps so far.
+void on_sleep(void (*hook)(int sleeps));
+int sleeps();
+
+// ---- At-exit list ------------------------------------------------------------
+std::size_t at_exit_entries();
+
+}  // namespace sim

@@ -1,0 +1,371 @@
+// Simulated platform: directory tree, files, standard handles and process end.
+#include <algorithm>
+#include <map>
+#include <memory>
+
+#include "sim/sim.h"
+#include "sim/sim_state.h"
+
+struct platform::Stream {
+    std::string name;
+    std::string pending;  // bytes written but not yet written out
+    bool error = false;
+};
+
+namespace sim {
+
+namespace {
+
+struct Directory {
+    std::vector<platform::FindData> entries;
+};
+
+struct Search {
+    const Directory* directory;
+    std::size_t next;
+};
+
+struct State {
+    std::vector<std::string> calls;
+    std::map<std::string, Directory> directories;
+    std::map<platform::SearchHandle, Search> searches;
+    platform::SearchHandle next_handle = 100;
+    std::optional<std::string> current_directory = std::string("C:\\G\\Data");
+    std::map<std::string, std::string> files;
+    std::vector<std::string> refused;
+    std::optional<std::size_t> write_budget;
+    bool write_out_fails = false;
+    std::size_t buffer_size = 0;
+    std::vector<std::unique_ptr<platform::Stream>> streams;
+    platform::Handle std_in = STD_IN;
+    platform::Handle std_out = STD_OUT;
+    std::string stdout_bytes;
+    std::vector<void (*)()> at_exit;
+};
+
+State state;
+
+std::string parent_of(const std::string& path)
+{
+    std::size_t slash = path.rfind('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string leaf_of(const std::string& path)
+{
+    std::size_t slash = path.rfind('\\');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+platform::FindData entry(const std::string& name, uint32_t attrib)
+{
+    platform::FindData data {};
+    data.attrib = attrib;
+    name.copy(data.name, sizeof data.name - 1);
+    return data;
+}
+
+bool write_out(platform::Stream& stream)
+{
+    if (state.write_out_fails && !stream.pending.empty()) {
+        stream.pending.clear();  // a failed write-out discards the buffer
+        stream.error = true;
+        return false;
+    }
+    state.files[stream.name] += stream.pending;
+    stream.pending.clear();
+    return true;
+}
+
+void run_at_exit()
+{
+    while (!state.at_exit.empty()) {
+        auto function = state.at_exit.back();
+        state.at_exit.pop_back();
+        function();
+    }
+}
+
+}  // namespace
+
+void detail::record(const char* call)
+{
+    state.calls.emplace_back(call);
+}
+
+void reset()
+{
+    state = State {};
+    detail::reset_console();
+    detail::reset_input();
+    detail::reset_frame();
+}
+
+const std::vector<std::string>& calls()
+{
+    return state.calls;
+}
+
+int count_calls(const std::string& name)
+{
+    return static_cast<int>(std::count(state.calls.begin(), state.calls.end(), name));
+}
+
+void clear_calls()
+{
+    state.calls.clear();
+}
+
+void add_directory(const std::string& path, bool dots)
+{
+    Directory& directory = state.directories[path];
+    if (dots && directory.entries.empty()) {
+        directory.entries.push_back(entry(".", DIR_ATTRIB));
+        directory.entries.push_back(entry("..", DIR_ATTRIB));
+    }
+}
+
+void add_entry(const std::string& path, uint32_t attrib)
+{
+    std::string parent = parent_of(path);
+    if (!state.directories.count(parent))
+        add_directory(parent);
+    state.directories[parent].entries.push_back(entry(leaf_of(path), attrib));
+    if (attrib & DIR_ATTRIB)
+        add_directory(path);
+}
+
+void add_file(const std::string& path, uint32_t attrib)
+{
+    add_entry(path, attrib);
+}
+
+void add_subdirectory(const std::string& path, uint32_t attrib)
+{
+    add_entry(path, attrib | DIR_ATTRIB);
+}
+
+int open_search_handles()
+{
+    return static_cast<int>(state.searches.size());
+}
+
+void set_current_directory(std::optional<std::string> path)
+{
+    state.current_directory = std::move(path);
+}
+
+std::optional<std::string> file_contents(const std::string& name)
+{
+    auto found = state.files.find(name);
+    if (found == state.files.end())
+        return std::nullopt;
+    return found->second;
+}
+
+void put_file(const std::string& name, const std::string& contents)
+{
+    state.files[name] = contents;
+}
+
+void refuse_open(const std::string& name)
+{
+    state.refused.push_back(name);
+}
+
+void limit_writes(std::size_t bytes)
+{
+    state.write_budget = bytes;
+}
+
+void fail_write_out()
+{
+    state.write_out_fails = true;
+}
+
+std::size_t stream_buffer_size()
+{
+    return state.buffer_size;
+}
+
+int open_streams()
+{
+    return static_cast<int>(state.streams.size());
+}
+
+void set_std_handle(int32_t which, platform::Handle handle)
+{
+    (which == platform::STD_INPUT ? state.std_in : state.std_out) = handle;
+}
+
+const std::string& stdout_bytes()
+{
+    return state.stdout_bytes;
+}
+
+std::vector<std::string> stdout_lines()
+{
+    std::vector<std::string> lines;
+    const std::string& out = state.stdout_bytes;
+    std::size_t from = 0;
+    for (std::size_t end = out.find("\r\n"); end != std::string::npos; end = out.find("\r\n", from)) {
+        lines.push_back(out.substr(from, end - from));
+        from = end + 2;
+    }
+    return lines;
+}
+
+std::size_t at_exit_entries()
+{
+    return state.at_exit.size();
+}
+
+}  // namespace sim
+
+namespace platform {
+
+using sim::state;
+using sim::detail::record;
+
+uint32_t get_current_directory(uint32_t buffer_size, char* buffer)
+{
+    record("GetCurrentDirectoryA");
+    if (!state.current_directory)
+        return 0;
+    const std::string& path = *state.current_directory;
+    if (path.size() + 1 > buffer_size)
+        return static_cast<uint32_t>(path.size() + 1);
+    path.copy(buffer, path.size());
+    buffer[path.size()] = '\0';
+    return static_cast<uint32_t>(path.size());
+}
+
+int at_exit(void (*function)())
+{
+    record("atexit");
+    state.at_exit.push_back(function);
+    return 0;
+}
+
+void exit_process(int32_t status)
+{
+    record("exit");
+    sim::run_at_exit();
+    throw sim::ProcessExit { status };
+}
+
+void cexit_and_exit_process(int32_t status)
+{
+    record("_cexit");
+    sim::run_at_exit();
+    record("ExitProcess");
+    throw sim::ProcessExit { status };
+}
+
+SearchHandle find_first(const char* pattern, FindData* data)
+{
+    record("_findfirst");
+    std::string text = pattern;
+    auto found = state.directories.find(sim::parent_of(text));
+    std::string wildcard = sim::leaf_of(text);
+    // Only "*.*" is simulated: the tool asks for nothing else.
+    if (found == state.directories.end() || wildcard != "*.*" || found->second.entries.empty())
+        return SEARCH_FAILED;
+    *data = found->second.entries.front();
+    SearchHandle handle = state.next_handle++;
+    state.searches[handle] = sim::Search { &found->second, 1 };
+    return handle;
+}
+
+int find_next(SearchHandle handle, FindData* data)
+{
+    record("_findnext");
+    auto found = state.searches.find(handle);
+    if (found == state.searches.end())
+        return -1;
+    sim::Search& search = found->second;
+    if (search.next >= search.directory->entries.size())
+        return -1;
+    *data = search.directory->entries[search.next++];
+    return 0;
+}
+
+int find_close(SearchHandle handle)
+{
+    record("_findclose");
+    return state.searches.erase(handle) ? 0 : -1;
+}
+
+Stream* stream_open(const char* name, const char* mode)
+{
+    record("fopen");
+    if (std::string(mode) != "wb")
+        return nullptr;
+    if (std::find(state.refused.begin(), state.refused.end(), name) != state.refused.end())
+        return nullptr;
+    state.files[name].clear();
+    state.streams.push_back(std::make_unique<Stream>());
+    state.streams.back()->name = name;
+    return state.streams.back().get();
+}
+
+int stream_set_buffer(Stream*, int buffering, std::size_t size)
+{
+    record("setvbuf");
+    state.buffer_size = buffering == STREAM_FULL_BUFFERING ? size : 0;
+    return 0;
+}
+
+std::size_t stream_write(const void* bytes, std::size_t count, Stream* stream)
+{
+    record("fwrite");
+    std::size_t taken = count;
+    if (state.write_budget) {
+        taken = std::min(count, *state.write_budget);
+        *state.write_budget -= taken;
+        if (taken < count)
+            stream->error = true;
+    }
+    stream->pending.append(static_cast<const char*>(bytes), taken);
+    return taken;
+}
+
+int stream_flush(Stream* stream)
+{
+    record("fflush");
+    return sim::write_out(*stream) ? 0 : -1;
+}
+
+bool stream_error(Stream* stream)
+{
+    record("ferror");
+    return stream->error;
+}
+
+int stream_close(Stream* stream)
+{
+    record("fclose");
+    sim::write_out(*stream);  // like one runtime, success even if this fails
+    auto& streams = state.streams;
+    streams.erase(std::find_if(streams.begin(), streams.end(), [&](auto& s) { return s.get() == stream; }));
+    return 0;
+}
+
+Handle get_std_handle(int32_t which)
+{
+    record("GetStdHandle");
+    return which == STD_INPUT ? state.std_in : state.std_out;
+}
+
+bool write_file(Handle handle, const void* bytes, uint32_t count, uint32_t* written)
+{
+    record("WriteFile");
+    *written = 0;
+    if (handle == nullptr || handle != state.std_out)
+        return false;
+    state.stdout_bytes.append(static_cast<const char*>(bytes), count);
+    *written = count;
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,16 @@
+// Private to the simulated platform: the state its files share.
+#pragma once
+
+#include <string>
+
+namespace sim::detail {
+
+// Appends to the call log.
+void record(const char* call);
+
+// Each part of the simulation clears its own state from sim::reset().
+void reset_console();
+void reset_input();
+void reset_frame();
+
+}  // namespace sim::detail

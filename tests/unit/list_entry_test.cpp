@@ -1,0 +1,78 @@
+#include "app/list_entry.h"
+
+#include "app/main_sequence.h"
+#include "services/file_channel.h"
+#include "sim_test.h"
+
+namespace {
+
+TEST(ReplaceAll, ReplacesEveryOccurrenceWithoutRescanning)
+{
+    struct Row {
+        const char* source;
+        const char* find;
+        const char* replacement;
+        const char* expected;
+    };
+    const Row rows[] = {
+        { "a\\b\\c", "\\", "/", "a/b/c" },
+        { "xx", "x", "", "" },
+        { "aaa", "a", "aa", "aaaaaa" },
+        { "abcabc", "abc", "", "" },
+        { "aaaa", "aa", "b", "bb" },
+        { "abc", "", "z", "abc" },
+        { "", "a", "b", "" },
+        { "C:\\G\\Data\\x\\C:\\G\\Data\\y", "C:\\G\\Data\\", "", "x\\y" },
+        { "Case", "case", "", "Case" },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.source);
+        std::string source = row.source;
+        EXPECT_EQ(replace_all(source, row.find, row.replacement), row.expected);
+        EXPECT_EQ(source, row.source);
+    }
+}
+
+class EmitEntryTest : public SimTest {
+protected:
+    void SetUp() override
+    {
+        SimTest::SetUp();
+        list_file_number = 1;
+        ASSERT_EQ(open_channel("list", MODE_OUTPUT, ACCESS_WRITE, 2, 1, 0, "ascii"), FILE_OK);
+    }
+
+    std::string written()
+    {
+        EXPECT_EQ(close_channel(0), FILE_OK);
+        return sim::file_contents("list").value_or("");
+    }
+};
+
+TEST_F(EmitEntryTest, RelativePathWithForwardSlashes)
+{
+    root_dir = "C:\\G\\Data\\";
+    EXPECT_EQ(emit_entry("C:\\G\\Data\\Meshes\\", "a.nif"), FILE_OK);
+    EXPECT_EQ(emit_entry("C:\\G\\Data\\Textures\\Armor\\", "b \xE9.dds"), FILE_OK);
+    EXPECT_EQ(sim::stdout_lines(), (std::vector<std::string> { "Meshes/a.nif", "Textures/Armor/b \xE9.dds" }));
+    EXPECT_EQ(written(), "Meshes/a.nif\r\nTextures/Armor/b \xE9.dds\r\n");
+}
+
+TEST_F(EmitEntryTest, UnusualStartDirectories)
+{
+    root_dir = "\\";  // the current directory could not be read
+    EXPECT_EQ(emit_entry("\\A\\B\\", "c.txt"), FILE_OK);
+    root_dir = "C:\\\\";  // run at the top of a drive
+    EXPECT_EQ(emit_entry("C:\\\\A\\", "c.txt"), FILE_OK);
+    EXPECT_EQ(written(), "ABc.txt\r\nA/c.txt\r\n");
+}
+
+TEST_F(EmitEntryTest, ReportsAFailedWrite)
+{
+    root_dir = "C:\\";
+    sim::limit_writes(2);
+    EXPECT_EQ(emit_entry("C:\\A\\", "long.txt"), FILE_ERR_IO);
+    EXPECT_EQ(sim::stdout_lines(), (std::vector<std::string> { "A/long.txt" }));
+}
+
+}  // namespace

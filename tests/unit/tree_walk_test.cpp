@@ -1,0 +1,121 @@
+#include "app/tree_walk.h"
+
+#include "app/main_sequence.h"
+#include "services/dir_scan.h"
+#include "services/file_channel.h"
+#include "sim_test.h"
+
+namespace {
+
+const std::string ROOT = "C:\\G\\Data";
+
+class TreeWalkTest : public SimTest {
+protected:
+    void SetUp() override
+    {
+        SimTest::SetUp();
+        sim::add_directory(ROOT);
+        root_dir = ROOT + "\\";
+        list_file_number = 1;
+        ASSERT_EQ(open_channel("list", MODE_OUTPUT, ACCESS_WRITE, 2, 1, 0, "ascii"), FILE_OK);
+    }
+
+    std::vector<std::string> walk()
+    {
+        EXPECT_EQ(walk_tree(root_dir), FILE_OK);
+        EXPECT_EQ(close_channel(0), FILE_OK);
+        return sim::stdout_lines();
+    }
+
+    static void dir(const std::string& relative, uint32_t attrib = sim::DIR_ATTRIB)
+    {
+        sim::add_subdirectory(ROOT + "\\" + relative, attrib);
+    }
+    static void file(const std::string& relative, uint32_t attrib = sim::FILE_ATTRIB)
+    {
+        sim::add_file(ROOT + "\\" + relative, attrib);
+    }
+};
+
+TEST_F(TreeWalkTest, DepthFirstFilesBeforeSubdirectoriesInPlatformOrder)
+{
+    dir("B");
+    file("top.txt");
+    dir("A");
+    file("B\\b1");
+    dir("B\\Deep");
+    file("B\\b2");
+    dir("B\\Deep\\Deeper");
+    file("B\\Deep\\Deeper\\d3");
+    file("A\\a1");
+    EXPECT_EQ(walk(), (std::vector<std::string> { "B/b1", "B/b2", "B/Deep/Deeper/d3", "A/a1" }));
+    EXPECT_EQ(sim::file_contents("list"), "B/b1\r\nB/b2\r\nB/Deep/Deeper/d3\r\nA/a1\r\n");
+    EXPECT_EQ(sim::open_search_handles(), 0);
+}
+
+TEST_F(TreeWalkTest, ExcludedAndFlaggedDirectoriesAreNotEntered)
+{
+    dir("Video");
+    file("Video\\v");
+    dir("Videos");
+    file("Videos\\in");
+    dir("video");
+    file("video\\lower");
+    dir("M");
+    dir("M\\N");
+    dir("M\\N\\Video");
+    file("M\\N\\Video\\deep");
+    file("M\\N\\.hidden file", 0x22);
+    for (uint32_t flagged : { 0x11u, 0x12u, 0x14u, 0x30u }) {
+        std::string name = "flag" + std::to_string(flagged);
+        dir(name, flagged);
+        file(name + "\\never");
+    }
+    dir("compressed", 0x810);
+    file("compressed\\c");
+    EXPECT_EQ(walk(), (std::vector<std::string> { "Videos/in", "video/lower", "M/N/.hidden file", "compressed/c" }));
+}
+
+TEST_F(TreeWalkTest, PlainEntryWithNoAttributesIsAlsoWalkedInto)
+{
+    dir("S");
+    file("S\\plain", 0x00);
+    EXPECT_EQ(walk(), (std::vector<std::string> { "S/plain" }));
+    EXPECT_EQ(sim::count_calls("_findfirst"), 2 + 2 + 2);  // root, S, and S\plain
+    EXPECT_EQ(sim::open_search_handles(), 0);
+}
+
+TEST_F(TreeWalkTest, StartLevelFilesAreNeverListed)
+{
+    file("NewOverridelist.txt");
+    file("autooverridelist.exe");
+    EXPECT_TRUE(walk().empty());
+    EXPECT_EQ(sim::file_contents("list"), "");
+}
+
+TEST_F(TreeWalkTest, LargeDirectoryKeepsItsOrderAndEveryHandleCloses)
+{
+    dir("Big");
+    std::vector<std::string> expected;
+    for (int i = 3000; i > 0; --i) {
+        file("Big\\f" + std::to_string(i));
+        expected.push_back("Big/f" + std::to_string(i));
+    }
+    EXPECT_EQ(walk(), expected);
+    EXPECT_EQ(sim::open_search_handles(), 0);
+    EXPECT_EQ(current_dir_scan->in_use, 0);
+}
+
+TEST_F(TreeWalkTest, AppendsTheMissingBackslashAndGoesOnAfterAFailedWrite)
+{
+    dir("A");
+    file("A\\one");
+    file("A\\two");
+    sim::limit_writes(4);
+    std::string path = ROOT;
+    EXPECT_EQ(walk_tree(path), FILE_ERR_IO);
+    EXPECT_EQ(path, ROOT + "\\");
+    EXPECT_EQ(sim::stdout_lines(), (std::vector<std::string> { "A/one", "A/two" }));
+}
+
+}  // namespace
