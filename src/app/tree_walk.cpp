@@ -42,7 +42,7 @@ int32_t walk_tree(std::string& path)
         // The subwalk gets a search state of its own, so that this level's
         // subdirectory search resumes where it stood.
         DirScan* outer = current_dir_scan;
-        DirScan inner {};
+        DirScan inner{};
         current_dir_scan = &inner;
         std::string subdirectory = path + name + '\\';
         int32_t error = walk_tree(subdirectory);

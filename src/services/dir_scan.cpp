@@ -14,7 +14,7 @@ DirScan* service_state = nullptr;  // made on first use; lives until the process
 DirScan* own_state()
 {
     if (!current_dir_scan) {
-        service_state = new DirScan {};
+        service_state = new DirScan{};
         current_dir_scan = service_state;
     }
     return current_dir_scan;

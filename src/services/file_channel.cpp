@@ -44,7 +44,7 @@ int32_t close_stream(FileChannel& channel)
     bool failed = platform::stream_flush(channel.stream) != 0;
     failed = platform::stream_error(channel.stream) || failed;
     failed = platform::stream_close(channel.stream) != 0 || failed;
-    channel = FileChannel {};
+    channel = FileChannel{};
     return failed ? FILE_ERR_IO : FILE_OK;
 }
 
@@ -104,7 +104,7 @@ int32_t open_channel(const std::string& name, int32_t mode, int32_t access, int3
     if (mode < 0 || mode > MODE_LAST || mode != MODE_OUTPUT || encoding != ENCODING_PLAIN)
         return FILE_ERR_INVALID;
 
-    *channel = FileChannel { mode, access, lock, encoding, nullptr };
+    *channel = FileChannel{ mode, access, lock, encoding, nullptr };
     std::string path = name;
     for (char& c : path) {
         if (c == '/')
@@ -112,7 +112,7 @@ int32_t open_channel(const std::string& name, int32_t mode, int32_t access, int3
     }
     channel->stream = platform::stream_open(path.c_str(), "wb");
     if (!channel->stream) {
-        *channel = FileChannel {};
+        *channel = FileChannel{};
         return FILE_ERR_OPEN;
     }
     platform::stream_set_buffer(channel->stream, platform::STREAM_FULL_BUFFERING, STREAM_BUFFER_SIZE);
@@ -152,6 +152,6 @@ void close_all_channels()
 void reset_file_channels()
 {
     for (FileChannel& channel : channels)
-        channel = FileChannel {};
+        channel = FileChannel{};
     close_registered = false;
 }

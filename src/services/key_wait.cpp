@@ -15,7 +15,7 @@ constexpr uint32_t POLL_INTERVAL_MS = 50;
 void wait_key()
 {
     for (;;) {
-        platform::InputRecord record {};
+        platform::InputRecord record{};
         uint32_t count = 0;
         while (platform::peek_console_input(std_in_handle, &record, &count) && count != 0) {
             platform::read_console_input(std_in_handle, &record, &count);

@@ -79,6 +79,12 @@ std::size_t pending_input();
 void on_sleep(void (*hook)(int sleeps));
 int sleeps();
 
+// ---- Console screen buffer (sim_console.cpp) -------------------------------
+
+// ---- Console control events and keyboard (sim_input.cpp) -------------------
+
+// ---- Process frame (sim_frame.cpp) -------------------------------------------
+
 // ---- At-exit list ------------------------------------------------------------
 std::size_t at_exit_entries();
 

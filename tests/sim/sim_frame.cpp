@@ -22,7 +22,7 @@ FrameState frame;
 
 void detail::reset_frame()
 {
-    frame = FrameState {};
+    frame = FrameState{};
 }
 
 }  // namespace sim

@@ -33,7 +33,7 @@ bool is_console_input(platform::Handle handle)
 
 void detail::reset_input()
 {
-    input = InputState {};
+    input = InputState{};
 }
 
 void set_input_is_console(bool console)
@@ -58,7 +58,7 @@ void queue_input(const platform::InputRecord& record)
 
 void queue_key(uint8_t ch, uint16_t virtual_key, uint16_t scan, uint32_t state)
 {
-    platform::KeyEvent key { true, 1, virtual_key, scan, ch, state };
+    platform::KeyEvent key{ true, 1, virtual_key, scan, ch, state };
     queue_input({ platform::KEY_EVENT, key });
     key.key_down = false;
     queue_input({ platform::KEY_EVENT, key });
@@ -135,7 +135,7 @@ void sleep_ms(uint32_t)
     if (input.sleep_hook)
         input.sleep_hook(input.sleeps);
     if (input.sleeps >= sim::SLEEP_LIMIT)
-        throw sim::Stuck {};
+        throw sim::Stuck{};
 }
 
 uint32_t map_virtual_key_to_char(uint32_t virtual_key)

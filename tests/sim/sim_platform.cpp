@@ -59,7 +59,7 @@ std::string leaf_of(const std::string& path)
 
 platform::FindData entry(const std::string& name, uint32_t attrib)
 {
-    platform::FindData data {};
+    platform::FindData data{};
     data.attrib = attrib;
     name.copy(data.name, sizeof data.name - 1);
     return data;
@@ -95,7 +95,7 @@ void detail::record(const char* call)
 
 void reset()
 {
-    state = State {};
+    state = State{};
     detail::reset_console();
     detail::reset_input();
     detail::reset_frame();
@@ -251,7 +251,7 @@ void exit_process(int32_t status)
 {
     record("exit");
     sim::run_at_exit();
-    throw sim::ProcessExit { status };
+    throw sim::ProcessExit{ status };
 }
 
 void cexit_and_exit_process(int32_t status)
@@ -259,7 +259,7 @@ void cexit_and_exit_process(int32_t status)
     record("_cexit");
     sim::run_at_exit();
     record("ExitProcess");
-    throw sim::ProcessExit { status };
+    throw sim::ProcessExit{ status };
 }
 
 SearchHandle find_first(const char* pattern, FindData* data)
@@ -273,7 +273,7 @@ SearchHandle find_first(const char* pattern, FindData* data)
         return SEARCH_FAILED;
     *data = found->second.entries.front();
     SearchHandle handle = state.next_handle++;
-    state.searches[handle] = sim::Search { &found->second, 1 };
+    state.searches[handle] = sim::Search{ &found->second, 1 };
     return handle;
 }
 

@@ -95,8 +95,8 @@ TEST_F(DirScanTest, FilePassSkipsDirectoriesAndKeepsPlatformOrder)
     sim::add_subdirectory(DIR + "\\Sub");
     sim::add_file(DIR + "\\Alpha.DDS", 0x23);
     sim::add_file(DIR + "\\noext", 0x00);
-    EXPECT_EQ(all_names(FILE_MASK), (std::vector<std::string> { "zeta", "Alpha.DDS", "noext" }));
-    EXPECT_EQ(all_names(SUBDIR_MASK), (std::vector<std::string> { ".", "..", "Sub", "noext" }));
+    EXPECT_EQ(all_names(FILE_MASK), (std::vector<std::string>{ "zeta", "Alpha.DDS", "noext" }));
+    EXPECT_EQ(all_names(SUBDIR_MASK), (std::vector<std::string>{ ".", "..", "Sub", "noext" }));
     EXPECT_EQ(sim::open_search_handles(), 0);
 }
 
@@ -138,7 +138,7 @@ TEST_F(DirScanTest, NestedStateLetsTheOuterSearchResume)
     EXPECT_EQ(dir_next(), "X");
 
     DirScan* outer = current_dir_scan;
-    DirScan nested {};
+    DirScan nested{};
     current_dir_scan = &nested;
     EXPECT_EQ(dir_first("C:\\D\\X\\*.*", FILE_MASK), "inner");
     EXPECT_EQ(dir_next(), "");

@@ -54,7 +54,7 @@ TEST_F(EmitEntryTest, RelativePathWithForwardSlashes)
     root_dir = "C:\\G\\Data\\";
     EXPECT_EQ(emit_entry("C:\\G\\Data\\Meshes\\", "a.nif"), FILE_OK);
     EXPECT_EQ(emit_entry("C:\\G\\Data\\Textures\\Armor\\", "b \xE9.dds"), FILE_OK);
-    EXPECT_EQ(sim::stdout_lines(), (std::vector<std::string> { "Meshes/a.nif", "Textures/Armor/b \xE9.dds" }));
+    EXPECT_EQ(sim::stdout_lines(), (std::vector<std::string>{ "Meshes/a.nif", "Textures/Armor/b \xE9.dds" }));
     EXPECT_EQ(written(), "Meshes/a.nif\r\nTextures/Armor/b \xE9.dds\r\n");
 }
 
@@ -72,7 +72,7 @@ TEST_F(EmitEntryTest, ReportsAFailedWrite)
     root_dir = "C:\\";
     sim::limit_writes(2);
     EXPECT_EQ(emit_entry("C:\\A\\", "long.txt"), FILE_ERR_IO);
-    EXPECT_EQ(sim::stdout_lines(), (std::vector<std::string> { "A/long.txt" }));
+    EXPECT_EQ(sim::stdout_lines(), (std::vector<std::string>{ "A/long.txt" }));
 }
 
 }  // namespace

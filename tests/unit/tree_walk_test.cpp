@@ -48,7 +48,7 @@ TEST_F(TreeWalkTest, DepthFirstFilesBeforeSubdirectoriesInPlatformOrder)
     dir("B\\Deep\\Deeper");
     file("B\\Deep\\Deeper\\d3");
     file("A\\a1");
-    EXPECT_EQ(walk(), (std::vector<std::string> { "B/b1", "B/b2", "B/Deep/Deeper/d3", "A/a1" }));
+    EXPECT_EQ(walk(), (std::vector<std::string>{ "B/b1", "B/b2", "B/Deep/Deeper/d3", "A/a1" }));
     EXPECT_EQ(sim::file_contents("list"), "B/b1\r\nB/b2\r\nB/Deep/Deeper/d3\r\nA/a1\r\n");
     EXPECT_EQ(sim::open_search_handles(), 0);
 }
@@ -73,14 +73,14 @@ TEST_F(TreeWalkTest, ExcludedAndFlaggedDirectoriesAreNotEntered)
     }
     dir("compressed", 0x810);
     file("compressed\\c");
-    EXPECT_EQ(walk(), (std::vector<std::string> { "Videos/in", "video/lower", "M/N/.hidden file", "compressed/c" }));
+    EXPECT_EQ(walk(), (std::vector<std::string>{ "Videos/in", "video/lower", "M/N/.hidden file", "compressed/c" }));
 }
 
 TEST_F(TreeWalkTest, PlainEntryWithNoAttributesIsAlsoWalkedInto)
 {
     dir("S");
     file("S\\plain", 0x00);
-    EXPECT_EQ(walk(), (std::vector<std::string> { "S/plain" }));
+    EXPECT_EQ(walk(), (std::vector<std::string>{ "S/plain" }));
     EXPECT_EQ(sim::count_calls("_findfirst"), 2 + 2 + 2);  // root, S, and S\plain
     EXPECT_EQ(sim::open_search_handles(), 0);
 }
@@ -115,7 +115,7 @@ TEST_F(TreeWalkTest, AppendsTheMissingBackslashAndGoesOnAfterAFailedWrite)
     std::string path = ROOT;
     EXPECT_EQ(walk_tree(path), FILE_ERR_IO);
     EXPECT_EQ(path, ROOT + "\\");
-    EXPECT_EQ(sim::stdout_lines(), (std::vector<std::string> { "A/one", "A/two" }));
+    EXPECT_EQ(sim::stdout_lines(), (std::vector<std::string>{ "A/one", "A/two" }));
 }
 
 }  // namespace

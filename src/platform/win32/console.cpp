@@ -19,26 +19,26 @@ BOOL WINAPI ctrl_trampoline(DWORD ctrl_type)
 
 COORD to_coord(Coord c)
 {
-    return COORD { c.x, c.y };
+    return COORD{ c.x, c.y };
 }
 
 SMALL_RECT to_rect(const Rect& r)
 {
-    return SMALL_RECT { r.left, r.top, r.right, r.bottom };
+    return SMALL_RECT{ r.left, r.top, r.right, r.bottom };
 }
 
 Rect from_rect(const SMALL_RECT& r)
 {
-    return Rect { r.Left, r.Top, r.Right, r.Bottom };
+    return Rect{ r.Left, r.Top, r.Right, r.Bottom };
 }
 
 void from_record(const INPUT_RECORD& in, InputRecord* out)
 {
     out->event_type = in.EventType;
-    out->key = KeyEvent {};
+    out->key = KeyEvent{};
     if (in.EventType == KEY_EVENT) {
         const KEY_EVENT_RECORD& key = in.Event.KeyEvent;
-        out->key = KeyEvent { key.bKeyDown != FALSE, key.wRepeatCount, key.wVirtualKeyCode, key.wVirtualScanCode,
+        out->key = KeyEvent{ key.bKeyDown != FALSE, key.wRepeatCount, key.wVirtualKeyCode, key.wVirtualScanCode,
             static_cast<uint8_t>(key.uChar.AsciiChar), key.dwControlKeyState };
     }
 }
@@ -77,9 +77,9 @@ bool get_screen_buffer_info(Handle handle, ScreenBufferInfo* info)
     CONSOLE_SCREEN_BUFFER_INFO raw;
     if (!GetConsoleScreenBufferInfo(handle, &raw))
         return false;
-    *info = ScreenBufferInfo { Coord { raw.dwSize.X, raw.dwSize.Y },
-        Coord { raw.dwCursorPosition.X, raw.dwCursorPosition.Y }, raw.wAttributes, from_rect(raw.srWindow),
-        Coord { raw.dwMaximumWindowSize.X, raw.dwMaximumWindowSize.Y } };
+    *info = ScreenBufferInfo{ Coord{ raw.dwSize.X, raw.dwSize.Y },
+        Coord{ raw.dwCursorPosition.X, raw.dwCursorPosition.Y }, raw.wAttributes, from_rect(raw.srWindow),
+        Coord{ raw.dwMaximumWindowSize.X, raw.dwMaximumWindowSize.Y } };
     return true;
 }
 
@@ -95,7 +95,7 @@ bool write_console_output(Handle handle, const CharCell* cells, Coord cells_size
 bool scroll_screen_buffer(Handle handle, const Rect& scroll, const Rect* clip, Coord destination, const CharCell& fill)
 {
     SMALL_RECT scroll_rect = to_rect(scroll);
-    SMALL_RECT clip_rect {};
+    SMALL_RECT clip_rect{};
     if (clip)
         clip_rect = to_rect(*clip);
     CHAR_INFO fill_cell;
