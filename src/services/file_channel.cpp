@@ -17,7 +17,6 @@ struct FileChannel {
 };
 
 constexpr std::size_t STREAM_BUFFER_SIZE = 8192;
-constexpr int32_t MODE_LAST = 4;
 
 FileChannel channels[MAX_FILE_NUMBER];
 bool close_registered = false;
@@ -100,8 +99,9 @@ int32_t open_channel(const std::string& name, int32_t mode, int32_t access, int3
     FileChannel* channel = channel_for(file_number);
     if (!channel || channel->stream)
         return FILE_ERR_INVALID;
-    // Only plain output is built: the tool opens nothing else.
-    if (mode < 0 || mode > MODE_LAST || mode != MODE_OUTPUT || encoding != ENCODING_PLAIN)
+    // Only plain output is built (the tool opens nothing else); the other
+    // modes and the encoded channels are refused as not fitting the channel.
+    if (mode != MODE_OUTPUT || encoding != ENCODING_PLAIN)
         return FILE_ERR_INVALID;
 
     *channel = FileChannel{ mode, access, lock, encoding, nullptr };
