@@ -82,6 +82,16 @@ int sleeps();
 // ---- Console screen buffer (sim_console.cpp) -------------------------------
 
 // ---- Console control events and keyboard (sim_input.cpp) -------------------
+// A key record with any fields, for queue_input.
+platform::InputRecord key_record(
+    bool down, uint8_t ch, uint16_t virtual_key, uint16_t scan, uint32_t state, uint16_t repeat_count = 1);
+// The next `count` ReadConsoleInputA calls fail and leave the queue as it is.
+void fail_input_reads(int count);
+// Calls the installed console control handler as the platform does and
+// returns its answer; false (the platform's default follows) if none is
+// installed.
+bool raise_ctrl_event(uint32_t ctrl_type);
+bool has_ctrl_handler();
 
 // ---- Process frame (sim_frame.cpp) -------------------------------------------
 

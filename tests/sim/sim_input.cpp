@@ -2,6 +2,7 @@
 // sleep between polls, the keyboard mapping and the control handler.
 #include <cctype>
 #include <deque>
+#include <string_view>
 
 #include "sim/sim.h"
 #include "sim/sim_state.h"
@@ -19,6 +20,7 @@ struct InputState {
     std::deque<platform::InputRecord> queue;
     void (*sleep_hook)(int) = nullptr;
     int sleeps = 0;
+    int failing_reads = 0;
     platform::CtrlHandler ctrl_handler = nullptr;
 };
 
@@ -79,6 +81,27 @@ int sleeps()
     return input.sleeps;
 }
 
+platform::InputRecord key_record(
+    bool down, uint8_t ch, uint16_t virtual_key, uint16_t scan, uint32_t state, uint16_t repeat_count)
+{
+    return { platform::KEY_EVENT, platform::KeyEvent{ down, repeat_count, virtual_key, scan, ch, state } };
+}
+
+void fail_input_reads(int count)
+{
+    input.failing_reads = count;
+}
+
+bool raise_ctrl_event(uint32_t ctrl_type)
+{
+    return input.ctrl_handler && input.ctrl_handler(ctrl_type);
+}
+
+bool has_ctrl_handler()
+{
+    return input.ctrl_handler != nullptr;
+}
+
 }  // namespace sim
 
 namespace platform {
@@ -120,6 +143,10 @@ bool read_console_input(Handle handle, InputRecord* record_out, uint32_t* count)
     record("ReadConsoleInputA");
     if (!sim::is_console_input(handle))
         return false;
+    if (input.failing_reads > 0) {
+        --input.failing_reads;
+        return false;
+    }
     *count = input.queue.empty() ? 0 : 1;
     if (*count) {
         *record_out = input.queue.front();
@@ -138,6 +165,7 @@ void sleep_ms(uint32_t)
         throw sim::Stuck{};
 }
 
+// The US layout's answers (Wine's, without an X display).
 uint32_t map_virtual_key_to_char(uint32_t virtual_key)
 {
     record("MapVirtualKeyA");
@@ -146,15 +174,33 @@ uint32_t map_virtual_key_to_char(uint32_t virtual_key)
     if (virtual_key >= 0x60 && virtual_key <= 0x69)
         return '0' + (virtual_key - 0x60);
     switch (virtual_key) {
+    case 0x03:
     case 0x08:
     case 0x09:
     case 0x0D:
     case 0x1B:
     case 0x20:
         return virtual_key;
+    case 0x6A:
+        return '*';
+    case 0x6B:
+        return '+';
+    case 0x6D:
+        return '-';
+    case 0x6E:
+        return '.';
+    case 0x6F:
+        return '/';
     default:
-        return 0;
+        break;
     }
+    static constexpr std::string_view OEM_LOW = ";=,-./`";  // 0xBA..0xC0
+    static constexpr std::string_view OEM_HIGH = "[\\]'";   // 0xDB..0xDE
+    if (virtual_key >= 0xBA && virtual_key <= 0xC0)
+        return static_cast<uint8_t>(OEM_LOW[virtual_key - 0xBA]);
+    if (virtual_key >= 0xDB && virtual_key <= 0xDE)
+        return static_cast<uint8_t>(OEM_HIGH[virtual_key - 0xDB]);
+    return 0;
 }
 
 bool is_upper(int ch)

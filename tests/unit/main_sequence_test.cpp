@@ -6,6 +6,14 @@ namespace {
 
 const std::string RULE(76, '-');
 
+// Typed while the second wait polls: a key typed ahead of the first wait
+// would be drained, and marked only once, by that wait.
+void second_key_at_first_sleep(int sleeps)
+{
+    if (sleeps == 1)
+        sim::queue_key('b');
+}
+
 class MainSequenceTest : public SimTest {
 protected:
     void SetUp() override
@@ -14,7 +22,7 @@ protected:
         sim::add_directory("C:\\G\\Data");
         sim::set_current_directory("C:\\G\\Data");
         sim::queue_key('a');
-        sim::queue_key('b');
+        sim::on_sleep(second_key_at_first_sleep);
     }
 
     static int32_t run_tool()
@@ -61,7 +69,7 @@ TEST_F(MainSequenceTest, SuccessPathPrintsEveryLineInOrder)
     EXPECT_EQ(sim::stdout_lines(), expected);
     EXPECT_EQ(sim::stdout_bytes().substr(sim::stdout_bytes().size() - 2), "\r\n");
     EXPECT_EQ(sim::file_contents("NewOverridelist.txt"), "Meshes/a.nif\r\n");
-    EXPECT_EQ(sim::pending_input(), 1u);  // the second key's release, never waited for
+    EXPECT_EQ(sim::pending_input(), 0u);  // the second key's release, read by the second wait
     EXPECT_EQ(sim::open_streams(), 0);
 }
 
@@ -86,7 +94,7 @@ TEST_F(MainSequenceTest, OpenFailurePrintsOneLineAndStillExitsZero)
     sim::refuse_open("NewOverridelist.txt");
     EXPECT_EQ(run_tool(), 0);
     EXPECT_EQ(sim::stdout_lines(), with_banner({ "Error opening file: 2" }));
-    EXPECT_EQ(sim::pending_input(), 1u);  // the second wait took the second key
+    EXPECT_EQ(sim::pending_input(), 0u);  // the second wait took the second key
     EXPECT_EQ(sim::count_calls("_findfirst"), 0);
 }
 
@@ -98,7 +106,7 @@ TEST_F(MainSequenceTest, FailedWritesReplaceTheReport)
     sim::limit_writes(3);
     EXPECT_EQ(run_tool(), 0);
     EXPECT_EQ(sim::stdout_lines(), with_banner({ "A/one", "A/two", "Error writing file: 3" }));
-    EXPECT_EQ(sim::pending_input(), 1u);
+    EXPECT_EQ(sim::pending_input(), 0u);
 }
 
 TEST_F(MainSequenceTest, FailedWriteOutAtCloseReplacesTheReport)
@@ -126,7 +134,7 @@ TEST_F(MainSequenceTest, StartDirectoryVariants)
         restart();
         sim::set_current_directory(row.current);
         sim::queue_key('a');
-        sim::queue_key('b');
+        sim::on_sleep(second_key_at_first_sleep);
         EXPECT_EQ(run_tool(), 0);
         EXPECT_EQ(root_dir, row.shown);
         EXPECT_EQ(sim::stdout_lines(), with_banner(report(row.shown)));
