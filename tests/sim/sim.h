@@ -80,6 +80,25 @@ void on_sleep(void (*hook)(int sleeps));
 int sleeps();
 
 // ---- Console screen buffer (sim_console.cpp) -------------------------------
+// Standard output (STD_OUT) is not a console until make_console: every
+// screen-buffer call fails, as on a redirected handle. A console starts blank
+// (spaces in attribute 7) with the cursor at (0,0).
+void make_console(int16_t width, int16_t height, platform::Rect window);
+void set_console_cursor(platform::Coord position);
+void set_console_attribute(uint16_t attribute);
+void set_console_window(platform::Rect window);                      // as the user would move or resize it
+void put_console_text(platform::Coord at, const std::string& text);  // cells already on the screen
+
+// Failure injection, from now on: nth = 0 makes every such call fail, nth > 0
+// only the nth one.
+void fail_screen_info(int nth = 0);
+void fail_console_output(int nth = 0);
+
+// A row's characters, trailing spaces dropped.
+std::string console_row(int row);
+uint16_t console_attribute(platform::Coord cell);
+platform::Coord console_cursor();
+platform::Rect console_window();
 
 // ---- Console control events and keyboard (sim_input.cpp) -------------------
 // A key record with any fields, for queue_input.
