@@ -86,7 +86,6 @@ int sleeps();
 // ---- Process frame (sim_frame.cpp) -------------------------------------------
 // The type last given to __set_app_type, or 0 before any.
 int app_type();
-platform::FaultFilter installed_fault_filter();
 // A fault the platform hands to the installed filter: its answer, or 0
 // (continue search) when no filter is installed.
 int32_t raise_fault(uint32_t exception_code);

@@ -35,11 +35,6 @@ int app_type()
     return frame.app_type;
 }
 
-platform::FaultFilter installed_fault_filter()
-{
-    return frame.fault_filter;
-}
-
 int32_t raise_fault(uint32_t exception_code)
 {
     return frame.fault_filter ? frame.fault_filter(exception_code) : 0;

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <csignal>
 
 #include "frame/fault_filter.h"
@@ -48,7 +49,10 @@ TEST_F(FrameTest, StartUpRunsItsStepsInOrderThenExitsWithTheResult)
     EXPECT_EQ(sim::calls().back(), "ExitProcess");
     EXPECT_EQ(status, 3);
     EXPECT_EQ(sim::app_type(), 1);
-    EXPECT_EQ(sim::installed_fault_filter(), &fault_filter);
+    sim::set_signal_disposition(SIGSEGV, note_signal);  // the filter in force maps faults
+    signals_handled.clear();
+    EXPECT_EQ(sim::raise_fault(0xC0000005), EXCEPTION_CONTINUE_EXECUTION);
+    EXPECT_EQ(signals_handled, std::vector<int>{ SIGSEGV });
     EXPECT_EQ(sim::control_word(), 0x0008001Fu);
     EXPECT_EQ(sim::console_input_mode(), 0x1F7u);
 }
