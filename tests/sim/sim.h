@@ -113,6 +113,18 @@ bool raise_ctrl_event(uint32_t ctrl_type);
 bool has_ctrl_handler();
 
 // ---- Process frame (sim_frame.cpp) -------------------------------------------
+// The type last given to __set_app_type, or 0 before any.
+int app_type();
+// A fault the platform hands to the installed filter: its answer, or 0
+// (continue search) when no filter is installed.
+int32_t raise_fault(uint32_t exception_code);
+// Dispositions read and set without a call in the log; SIG_DFL until set.
+platform::SignalHandler signal_disposition(int signal_number);
+void set_signal_disposition(int signal_number, platform::SignalHandler handler);
+// The floating-point control word in _controlfp's terms; FNINIT sets the
+// word that start-up leaves, 0x0008001F.
+uint32_t control_word();
+void set_control_word(uint32_t word);
 
 // ---- At-exit list ------------------------------------------------------------
 std::size_t at_exit_entries();

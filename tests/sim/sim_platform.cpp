@@ -353,7 +353,7 @@ int stream_close(Stream* stream)
 
 Handle get_std_handle(int32_t which)
 {
-    record("GetStdHandle");
+    record(which == STD_INPUT ? "GetStdHandle(input)" : "GetStdHandle(output)");
     return which == STD_INPUT ? state.std_in : state.std_out;
 }
 

@@ -1,1 +1,181 @@
-#include <gtest/gtest.h>
+#include <algorithm>
+#include <csignal>
+
+#include "frame/fault_filter.h"
+#include "frame/process_end.h"
+#include "frame/startup.h"
+#include "services/file_channel.h"
+#include "services/std_handles.h"
+#include "sim_test.h"
+
+namespace {
+
+class FrameTest : public SimTest { };
+
+std::vector<std::string> calls_seen;
+std::vector<int> signals_handled;
+
+void note_signal(int signal_number)
+{
+    signals_handled.push_back(signal_number);
+    EXPECT_EQ(sim::signal_disposition(signal_number), SIG_DFL);
+}
+
+TEST_F(FrameTest, StartUpRunsItsStepsInOrderThenExitsWithTheResult)
+{
+    sim::set_control_word(0x0009021F);  // 53-bit precision, rounding up
+    sim::set_console_input_mode(0x1F6);
+    int32_t status = -1;
+    try {
+        start_process([]() -> int32_t {
+            calls_seen = sim::calls();
+            platform::at_exit([] { calls_seen.push_back("at-exit after " + sim::calls().back()); });
+            return 3;
+        });
+    } catch (const sim::ProcessExit& exit) {
+        status = exit.status;
+    }
+    // The simulated console looks up the input handle itself; only the first
+    // of each call counts for the order.
+    std::vector<std::string> first_calls;
+    for (const std::string& call : calls_seen) {
+        if (std::find(first_calls.begin(), first_calls.end(), call) == first_calls.end())
+            first_calls.push_back(call);
+    }
+    EXPECT_EQ(first_calls,
+        (std::vector<std::string>{ "__set_app_type", "SetUnhandledExceptionFilter", "fninit", "__getmainargs",
+            "_controlfp", "GetStdHandle(input)", "GetStdHandle(output)", "GetConsoleMode", "SetConsoleMode",
+            "at-exit after _cexit" }));
+    EXPECT_EQ(sim::calls().back(), "ExitProcess");
+    EXPECT_EQ(status, 3);
+    EXPECT_EQ(sim::app_type(), 1);
+    sim::set_signal_disposition(SIGSEGV, note_signal);  // the filter in force maps faults
+    signals_handled.clear();
+    EXPECT_EQ(sim::raise_fault(0xC0000005), EXCEPTION_CONTINUE_EXECUTION);
+    EXPECT_EQ(signals_handled, std::vector<int>{ SIGSEGV });
+    EXPECT_EQ(sim::control_word(), 0x0008001Fu);
+    EXPECT_EQ(sim::console_input_mode(), 0x1F7u);
+}
+
+TEST_F(FrameTest, ControlWordGetsPrecisionAndRoundingOnly)
+{
+    const std::pair<uint32_t, uint32_t> words[] = {
+        { 0x0008001F, 0x0008001F },
+        { 0x0009021F, 0x0008001F },
+        { 0x000B030A, 0x0008000A },  // unmasked exceptions stay unmasked
+        { 0x000C0100, 0x000C0000 },
+    };
+    for (auto [before, after] : words) {
+        SCOPED_TRACE(before);
+        sim::set_control_word(before);
+        init_services();
+        EXPECT_EQ(sim::control_word(), after);
+    }
+}
+
+TEST_F(FrameTest, ConsoleInputModeGetsProcessedInputOnlyOnAConsole)
+{
+    const platform::Handle file = reinterpret_cast<platform::Handle>(0x30);
+    struct Row {
+        const char* name;
+        platform::Handle input;
+        bool console;
+        uint32_t before, after;
+        int get_calls, set_calls;
+    };
+    const Row rows[] = {
+        { "console", sim::STD_IN, true, 0x1F6, 0x1F7, 1, 1 },
+        { "console, no bits", sim::STD_IN, true, 0x0, 0x1, 1, 1 },
+        { "console, bit on", sim::STD_IN, true, 0x7, 0x7, 1, 1 },
+        { "redirected file", file, false, 0x1F6, 0x1F6, 1, 0 },
+        { "null", nullptr, true, 0x1F6, 0x1F6, 0, 0 },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim::reset();
+        sim::set_std_handle(platform::STD_INPUT, row.input);
+        sim::set_std_handle(platform::STD_OUTPUT, row.input ? sim::STD_OUT : nullptr);
+        sim::set_input_is_console(row.console);
+        sim::set_console_input_mode(row.before);
+        init_services();
+        EXPECT_EQ(std_in_handle, row.input);
+        EXPECT_EQ(std_out_handle, row.input ? sim::STD_OUT : nullptr);
+        EXPECT_EQ(sim::console_input_mode(), row.after);
+        EXPECT_EQ(sim::count_calls("GetConsoleMode"), row.get_calls);
+        EXPECT_EQ(sim::count_calls("SetConsoleMode"), row.set_calls);
+    }
+}
+
+TEST_F(FrameTest, FaultFilterMapsCodesToSignalDispositions)
+{
+    struct Row {
+        uint32_t code;
+        int signal_number;  // 0: not mapped
+        bool resets_fpu;
+    };
+    const Row rows[] = {
+        { 0xC0000005, SIGSEGV, false },
+        { 0xC000008D, SIGFPE, true },
+        { 0xC000008E, SIGFPE, true },
+        { 0xC000008F, SIGFPE, true },
+        { 0xC0000090, SIGFPE, true },
+        { 0xC0000091, SIGFPE, true },
+        { 0xC0000093, SIGFPE, true },
+        { 0xC0000094, SIGFPE, false },
+        { 0xC0000092, 0, false },  // FLT_STACK_CHECK
+        { 0xC0000095, 0, false },  // INT_OVERFLOW
+        { 0xC000008C, 0, false },
+        { 0xC00000FD, 0, false },
+        { 0x80000003, 0, false },
+    };
+    const platform::SignalHandler dispositions[] = { SIG_IGN, SIG_DFL, note_signal };
+    for (const Row& row : rows) {
+        for (platform::SignalHandler disposition : dispositions) {
+            SCOPED_TRACE(testing::Message() << std::hex << row.code << " disposition "
+                                            << (disposition == SIG_IGN          ? "ignore"
+                                                       : disposition == SIG_DFL ? "default"
+                                                                                : "handler"));
+            sim::reset();
+            signals_handled.clear();
+            sim::set_signal_disposition(SIGSEGV, disposition);
+            sim::set_signal_disposition(SIGFPE, disposition);
+            int32_t answer = fault_filter(row.code);
+            if (row.signal_number == 0) {
+                EXPECT_EQ(answer, EXCEPTION_CONTINUE_SEARCH);
+                EXPECT_TRUE(sim::calls().empty());
+                EXPECT_TRUE(signals_handled.empty());
+                continue;
+            }
+            int other = row.signal_number == SIGSEGV ? SIGFPE : SIGSEGV;
+            EXPECT_EQ(sim::signal_disposition(other), disposition);
+            bool ignore = disposition == SIG_IGN, handler = disposition == note_signal;
+            EXPECT_EQ(answer, ignore || handler ? EXCEPTION_CONTINUE_EXECUTION : EXCEPTION_CONTINUE_SEARCH);
+            EXPECT_EQ(sim::signal_disposition(row.signal_number), ignore ? SIG_IGN : SIG_DFL);
+            EXPECT_EQ(sim::count_calls("fninit"), ignore && row.resets_fpu ? 1 : 0);
+            EXPECT_EQ(signals_handled, handler ? std::vector<int>{ row.signal_number } : std::vector<int>{});
+        }
+    }
+}
+
+TEST_F(FrameTest, EndProcessClosesFilesBeforeRemovingTheCtrlHandler)
+{
+    // Registered as the key wait does at the first wait, before the first open.
+    platform::at_exit([] {
+        calls_seen = sim::calls();
+        EXPECT_EQ(sim::file_contents("left.txt"), "pending");
+        EXPECT_EQ(sim::open_streams(), 0);
+    });
+    ASSERT_EQ(open_channel("left.txt", MODE_OUTPUT, ACCESS_WRITE, 2, 1, 0, "ascii"), FILE_OK);
+    ASSERT_EQ(put_bytes(1, 0, "pending"), FILE_OK);
+    calls_seen.clear();
+    try {
+        end_process(0);
+    } catch (const sim::ProcessExit& exit) {
+        EXPECT_EQ(exit.status, 0);
+    }
+    ASSERT_FALSE(calls_seen.empty());
+    EXPECT_EQ(calls_seen.back(), "fclose");
+    EXPECT_EQ(sim::count_calls("exit"), 1);
+}
+
+}  // namespace
