@@ -28,7 +28,7 @@ InputState input;
 
 bool is_console_input(platform::Handle handle)
 {
-    return input.console && handle != nullptr && handle == platform::get_std_handle(platform::STD_INPUT);
+    return input.console && handle != nullptr && handle == detail::std_input();
 }
 
 }  // namespace

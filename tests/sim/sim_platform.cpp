@@ -88,6 +88,11 @@ void run_at_exit()
 
 }  // namespace
 
+platform::Handle detail::std_input()
+{
+    return state.std_in;
+}
+
 void detail::record(const char* call)
 {
     state.calls.emplace_back(call);

@@ -3,7 +3,12 @@
 
 #include <string>
 
+#include "platform/platform.h"
+
 namespace sim::detail {
+
+// The simulated standard input handle, read without logging a call.
+platform::Handle std_input();
 
 // Appends to the call log.
 void record(const char* call);
