@@ -113,9 +113,10 @@ class WineSession:
         return Screen(out.split("\n")[: self.height], self.width)
 
     def pane_state(self):
-        state = self.tmux("display-message", "-p", "-t", "app", "#{pane_dead} #{pane_dead_status}")
-        dead, _, status = state.strip().partition(" ")
-        return dead == "1", status
+        """(dead, status, signal); status and signal stay empty until tmux has reaped the process."""
+        state = self.tmux("display-message", "-p", "-t", "app", "#{pane_dead}:#{pane_dead_status}:#{pane_dead_signal}")
+        dead, status, signal = (state.strip().split(":") + ["", ""])[:3]
+        return dead == "1", status, signal
 
     def wait_until(self, what, predicate):
         deadline = time.monotonic() + WAIT_CAP_SECONDS
@@ -140,11 +141,15 @@ class WineSession:
         """Waits for the process to end and returns its exit status as a number."""
         deadline = time.monotonic() + WAIT_CAP_SECONDS
         while True:
-            dead, status = self.pane_state()
-            if dead:
+            # The pane turns dead when its terminal closes, which can come before tmux has reaped the
+            # process and recorded how it ended.
+            dead, status, signal = self.pane_state()
+            if dead and signal:
+                raise AssertionError("process killed by signal {}; pane:\n{}".format(signal, self.screen()))
+            if dead and status:
                 return int(status)
             if time.monotonic() > deadline:
-                raise WaitTimeout("still running after {:.0f} s; pane:\n{}".format(WAIT_CAP_SECONDS, self.screen()))
+                raise WaitTimeout("no exit status after {:.0f} s; pane:\n{}".format(WAIT_CAP_SECONDS, self.screen()))
             time.sleep(POLL_SECONDS)
 
 
