@@ -1,0 +1,176 @@
+"""Runs the Windows exe under Wine in a private tmux server and reads its screen.
+
+Standard library only. Every wait polls the pane; nothing relies on fixed sleeps.
+"""
+
+import contextlib
+import os
+import shlex
+import shutil
+import stat
+import subprocess
+import tempfile
+import time
+
+POLL_SECONDS = 0.05
+WAIT_CAP_SECONDS = 30.0
+PANE_WIDTH = 76
+PANE_HEIGHT = 24
+
+
+def wine_env(prefix):
+    """The environment for every Wine command: isolated prefix, no debug noise, no display."""
+    env = dict(os.environ)
+    env["WINEPREFIX"] = prefix
+    env["WINEDEBUG"] = "-all"
+    # Mono and Gecko are not needed by a console tool; skipping them keeps the prefix small.
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    for name in ("DISPLAY", "WAYLAND_DISPLAY", "TMUX", "TMUX_PANE"):
+        env.pop(name, None)
+    # tmux and Wine's console both want a terminal type, even with no terminal attached.
+    env.setdefault("TERM", "xterm")
+    return env
+
+
+def windows_path(unix_dir):
+    """The path Wine reports for a Unix directory outside the prefix (drive Z: is /)."""
+    return "Z:" + os.path.realpath(unix_dir).replace("/", "\\")
+
+
+class WaitTimeout(AssertionError):
+    pass
+
+
+class Screen:
+    """One capture of the pane: its rows, and the rows joined so that wrapped text reads whole."""
+
+    def __init__(self, rows, width):
+        self.rows = rows
+        self.flat = "".join(row.ljust(width)[:width] for row in rows)
+
+    def has(self, text):
+        return text in self.flat
+
+    def __str__(self):
+        return "\n".join(row.rstrip() for row in self.rows).rstrip("\n")
+
+
+class WineSession:
+    """The exe as the only command of a detached tmux pane, started in a data directory."""
+
+    def __init__(self, exe, prefix, data_dir, name, width=PANE_WIDTH, height=PANE_HEIGHT):
+        self.exe = exe
+        self.prefix = prefix
+        self.data_dir = data_dir
+        self.socket = "aol-e2e-{}-{}".format(name, os.getpid())
+        self.width = width
+        self.height = height
+        self.env = wine_env(prefix)
+        tmux_dir = os.environ.get("TMUX_TMPDIR") or "/tmp"
+        self.socket_path = os.path.join(tmux_dir, "tmux-{}".format(os.getuid()), self.socket)
+
+    def tmux(self, *args, check=True):
+        result = subprocess.run(
+            ["tmux", "-L", self.socket, "-f", "/dev/null", *args],
+            env=self.env,
+            stdin=subprocess.DEVNULL,
+            capture_output=True,
+            text=True,
+            errors="replace",
+        )
+        if check and result.returncode != 0:
+            raise RuntimeError("tmux {} failed ({}): {}".format(args[0], result.returncode, result.stderr.strip()))
+        return result.stdout
+
+    def __enter__(self):
+        if not os.path.isfile(self.exe):
+            raise FileNotFoundError("exe not built: " + self.exe)
+        command = "cd {} && exec env WINEPREFIX={} WINEDEBUG=-all wine {}".format(
+            shlex.quote(self.data_dir), shlex.quote(self.prefix), shlex.quote(self.exe)
+        )
+        # The placeholder command keeps the pane alive until remain-on-exit is on; the exe then
+        # replaces it, so the screen starts blank with the cursor at the top left.
+        try:
+            self.tmux(
+                "new-session", "-d", "-s", "app", "-x", str(self.width), "-y", str(self.height), "sleep 600",
+                ";", "set-option", "-g", "remain-on-exit", "on",
+                ";", "respawn-pane", "-k", "-t", "app", command,
+            )
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.tmux("kill-server", check=False)
+        # tmux leaves its socket file behind after kill-server.
+        with contextlib.suppress(OSError):
+            os.unlink(self.socket_path)
+        return False
+
+    def screen(self):
+        out = self.tmux("capture-pane", "-p", "-N", "-t", "app")
+        return Screen(out.split("\n")[: self.height], self.width)
+
+    def pane_state(self):
+        """(dead, status, signal); status and signal stay empty until tmux has reaped the process."""
+        state = self.tmux("display-message", "-p", "-t", "app", "#{pane_dead}:#{pane_dead_status}:#{pane_dead_signal}")
+        dead, status, signal = (state.strip().split(":") + ["", ""])[:3]
+        return dead == "1", status, signal
+
+    def wait_until(self, what, predicate):
+        deadline = time.monotonic() + WAIT_CAP_SECONDS
+        while True:
+            screen = self.screen()
+            if predicate(screen):
+                return screen
+            if time.monotonic() > deadline:
+                raise WaitTimeout("no {} after {:.0f} s; pane:\n{}".format(what, WAIT_CAP_SECONDS, screen))
+            time.sleep(POLL_SECONDS)
+
+    def wait_for(self, text):
+        return self.wait_until(repr(text), lambda screen: screen.has(text))
+
+    def press_key(self):
+        self.tmux("send-keys", "-t", "app", "x")
+
+    def is_running(self):
+        return not self.pane_state()[0]
+
+    def wait_exit(self):
+        """Waits for the process to end and returns its exit status as a number."""
+        deadline = time.monotonic() + WAIT_CAP_SECONDS
+        while True:
+            # The pane turns dead when its terminal closes, which can come before tmux has reaped the
+            # process and recorded how it ended.
+            dead, status, signal = self.pane_state()
+            if dead and signal:
+                raise AssertionError("process killed by signal {}; pane:\n{}".format(signal, self.screen()))
+            if dead and status:
+                return int(status)
+            if time.monotonic() > deadline:
+                raise WaitTimeout("no exit status after {:.0f} s; pane:\n{}".format(WAIT_CAP_SECONDS, self.screen()))
+            time.sleep(POLL_SECONDS)
+
+
+@contextlib.contextmanager
+def data_tree():
+    """A fresh empty directory for one test, removed afterwards even where write bits were taken."""
+    root = tempfile.mkdtemp(prefix="aol-e2e-")
+    try:
+        yield root
+    finally:
+        for dirpath, dirnames, _ in os.walk(root):
+            for name in dirnames:
+                path = os.path.join(dirpath, name)
+                if not os.path.islink(path):
+                    os.chmod(path, os.stat(path).st_mode | stat.S_IWUSR | stat.S_IXUSR | stat.S_IRUSR)
+        shutil.rmtree(root)
+
+
+def make_files(root, relative_paths, content=b"x"):
+    for relative in relative_paths:
+        path = os.path.join(root, *relative.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
