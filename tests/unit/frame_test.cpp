@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <csignal>
 
 #include "frame/fault_filter.h"
