@@ -7,17 +7,22 @@ import argparse
 import os
 import shutil
 import sys
+import time
 
-from harness import WineSession, data_tree, make_files, windows_path
+from harness import WaitTimeout, WineSession, data_tree, make_files, poll, read_bytes, windows_path
 
 LIST_FILE = "NewOverridelist.txt"
 KEY_PROMPT = "Press any key to continue."
 RULE_LINE = "-" * 76
+CR_LINE = "\r"
 BANNER = "Auto Overridelist 1.0 by Pelmoran"
 PLACEMENT_HINT = "Move this file to your \\Tarnvale\\Data\\ path before running this application"
 REPORT_FIRST = "The file has been written to the '"
 NAME_NOTICE = "The new file's name should be NewOverridelist.txt"
 RENAME_NOTICE = "Rename it Overridelist.txt and move it to your Tarnvale directory."
+BANNER_LINES = [RULE_LINE, BANNER, PLACEMENT_HINT, RULE_LINE, CR_LINE, KEY_PROMPT]
+# Ten polls of the key wait: long enough for it to have read a record that is not a key.
+NOT_A_KEY_SECONDS = 0.5
 
 
 def check(condition, message, session=None):
@@ -27,10 +32,14 @@ def check(condition, message, session=None):
         raise AssertionError(message)
 
 
+def crlf_lines(lines):
+    return b"".join(line.encode("ascii") + b"\r\n" for line in lines)
+
+
 def check_list(data_dir, expected):
     with open(os.path.join(data_dir, LIST_FILE), "rb") as f:
         got = f.read()
-    want = b"".join(entry.encode("ascii") + b"\r\n" for entry in expected)
+    want = crlf_lines(expected)
     check(got == want, "list file holds:\n{!r}\nexpected:\n{!r}".format(got, want))
 
 
@@ -60,16 +69,20 @@ def after_prompt(screen):
     return max(0, screen.flat.find(KEY_PROMPT))
 
 
-def expect_report(session, data_dir):
+def report_lines(data_dir):
     report_line = REPORT_FIRST + windows_path(data_dir) + "\\' directory."
-    report = [RULE_LINE, report_line, NAME_NOTICE, RENAME_NOTICE, RULE_LINE]
+    return [CR_LINE, RULE_LINE, report_line, NAME_NOTICE, RENAME_NOTICE, RULE_LINE]
+
+
+def expect_report(session, data_dir):
+    report = report_lines(data_dir)[1:]
     # The banner may have scrolled away; the report is whole once its closing rule is there.
     session.wait_until("the report", lambda screen: find_in_order(screen, report, after_prompt(screen)) >= 0)
     check(session.is_running(), "process ended before the second key", session)
 
 
-def finish(session):
-    session.press_key()
+def finish(session, key="x"):
+    session.send_keys(key)
     status = session.wait_exit()
     check(status == 0, "exit status {} instead of 0".format(status), session)
 
@@ -180,12 +193,116 @@ def case_sample(exe, prefix):
         check_list(data_dir, expected)
 
 
+def console_rows(lines, width):
+    """The rows that lines printed from column 0 fill on a console width cells wide.
+
+    A line wraps at the width. One that ends at the right edge leaves the cursor wrapped to the next
+    row, and its line end moves one row further, leaving that row empty. The CR line only returns
+    to column 0, where the cursor already is, so it shows as an empty row.
+    """
+    rows = []
+    for line in lines:
+        text = "" if line == CR_LINE else line
+        rows += [text[i : i + width] for i in range(0, len(text), width)]
+        if len(text) % width == 0:
+            rows.append("")
+    return rows
+
+
+def expect_screen(session, rows):
+    """Waits for the pane to show rows, the oldest scrolled off its top, and the cursor at column 0 below them."""
+    visible = (rows + [""])[-session.height :]
+    want = (visible + [""] * session.height)[: session.height]
+    want_cursor = (0, len(visible) - 1)
+    try:
+        session.wait_until(
+            "the expected rows",
+            lambda screen: [row.rstrip() for row in screen.rows] == want and session.cursor() == want_cursor,
+        )
+    except WaitTimeout as error:
+        expected = "\n".join(want)
+        message = "{}\ncursor at {}\nexpected, cursor at {}:\n{}".format(error, session.cursor(), want_cursor, expected)
+        raise AssertionError(message) from None
+
+
+def check_screens(exe, prefix, name, width, height, entries):
+    """The rows of the whole dialogue in a pane of this size, before and after the walk."""
+    with data_tree() as data_dir:
+        make_files(data_dir, entries)
+        with WineSession(exe, prefix, data_dir, name, width, height) as session:
+            banner = console_rows(BANNER_LINES, width)
+            expect_screen(session, banner)
+            session.press_key()
+            expect_screen(session, banner + console_rows(entries + report_lines(data_dir), width))
+            check(session.is_running(), "process ended before the second key", session)
+            finish(session)
+
+
+SMALL_TREE = ["Meshes/a.nif", "Meshes/b.nif", "Textures/c.dds"]
+
+
+def case_screen_76(exe, prefix):
+    # The rule lines fill a row exactly: each is followed by an empty row.
+    check_screens(exe, prefix, "screen76", 76, 24, SMALL_TREE)
+
+
+def case_screen_wide(exe, prefix):
+    check_screens(exe, prefix, "screenwide", 100, 30, SMALL_TREE)
+
+
+def case_scroll(exe, prefix):
+    # Enough entries to scroll the whole buffer many times; the last ones fill one and two rows
+    # exactly, so their line ends fall at the bottom row with the cursor wrapped below it.
+    entries = ["Meshes/m{:02}.nif".format(i) for i in range(60)]
+    entries += ["Textures/" + "a" * 67, "Textures/" + "b" * 143]
+    check_screens(exe, prefix, "scroll", 76, 24, entries)
+
+
+def case_keys(exe, prefix):
+    # Under Wine, Escape carries no character and a named Home key arrives without a key code:
+    # records that are not keys, so the wait goes on.
+    for first, second in (("x", "F1"), ("Down", "x")):
+        with data_tree() as data_dir, WineSession(exe, prefix, data_dir, "keys") as session:
+            session.wait_for(KEY_PROMPT)
+            if first == "x":
+                for key in ("Escape", "Home"):
+                    session.send_keys(key)
+                    time.sleep(NOT_A_KEY_SECONDS)
+                check(not os.path.exists(os.path.join(data_dir, LIST_FILE)), "Escape or Home ended the wait", session)
+            session.send_keys(first)
+            expect_report(session, data_dir)
+            finish(session, second)
+
+
+def case_redirected(exe, prefix):
+    entries = ["Meshes/a.nif", "Textures/b.dds"]
+    with data_tree() as root:
+        data_dir = os.path.join(root, "Data")
+        out_path = os.path.join(root, "out.bin")
+        make_files(data_dir, entries)
+        with WineSession(exe, prefix, data_dir, "redirected", stdout_path=out_path) as session:
+            # The pane shows nothing: the output file tells how far the dialogue has come.
+            banner = crlf_lines(BANNER_LINES)
+            poll("the banner in " + out_path, lambda: read_bytes(out_path), lambda got: got == banner)
+            session.press_key()
+            whole = banner + crlf_lines(entries + report_lines(data_dir))
+            poll("the whole dialogue in " + out_path, lambda: read_bytes(out_path), lambda got: got == whole)
+            check(session.is_running(), "process ended before the second key", session)
+            finish(session)
+        check(read_bytes(out_path) == whole, "bytes written after the second key")
+
+
 CASES = {
     "tree": case_tree,
     "empty": case_empty,
     "open_failure": case_open_failure,
     "write_failure": case_write_failure,
     "sample": case_sample,
+    "screen_76": case_screen_76,
+    "screen_wide": case_screen_wide,
+    "scroll": case_scroll,
+    "keys": case_keys,
+    "redirected": case_redirected,
 }
 
 

@@ -41,6 +41,27 @@ class WaitTimeout(AssertionError):
     pass
 
 
+def poll(what, probe, done, shown="last seen"):
+    """Calls probe until done accepts its result, which it returns; gives up after the cap."""
+    deadline = time.monotonic() + WAIT_CAP_SECONDS
+    while True:
+        value = probe()
+        if done(value):
+            return value
+        if time.monotonic() > deadline:
+            raise WaitTimeout("no {} after {:.0f} s; {}:\n{}".format(what, WAIT_CAP_SECONDS, shown, value))
+        time.sleep(POLL_SECONDS)
+
+
+def read_bytes(path):
+    """The file's bytes, or empty while it does not exist yet."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return b""
+
+
 class Screen:
     """One capture of the pane: its rows, and the rows joined so that wrapped text reads whole."""
 
@@ -58,8 +79,10 @@ class Screen:
 class WineSession:
     """The exe as the only command of a detached tmux pane, started in a data directory."""
 
-    def __init__(self, exe, prefix, data_dir, name, width=PANE_WIDTH, height=PANE_HEIGHT):
+    def __init__(self, exe, prefix, data_dir, name, width=PANE_WIDTH, height=PANE_HEIGHT, stdout_path=None):
+        """With stdout_path, standard output goes to that file; standard input stays the pane."""
         self.exe = exe
+        self.stdout_path = stdout_path
         self.prefix = prefix
         self.data_dir = data_dir
         self.socket = "aol-e2e-{}-{}".format(name, os.getpid())
@@ -88,6 +111,8 @@ class WineSession:
         command = "cd {} && exec env WINEPREFIX={} WINEDEBUG=-all wine {}".format(
             shlex.quote(self.data_dir), shlex.quote(self.prefix), shlex.quote(self.exe)
         )
+        if self.stdout_path:
+            command += " > " + shlex.quote(self.stdout_path)
         # The placeholder command keeps the pane alive until remain-on-exit is on; the exe then
         # replaces it, so the screen starts blank with the cursor at the top left.
         try:
@@ -118,21 +143,22 @@ class WineSession:
         dead, status, signal = (state.strip().split(":") + ["", ""])[:3]
         return dead == "1", status, signal
 
+    def cursor(self):
+        x, y = self.tmux("display-message", "-p", "-t", "app", "#{cursor_x},#{cursor_y}").strip().split(",")
+        return int(x), int(y)
+
     def wait_until(self, what, predicate):
-        deadline = time.monotonic() + WAIT_CAP_SECONDS
-        while True:
-            screen = self.screen()
-            if predicate(screen):
-                return screen
-            if time.monotonic() > deadline:
-                raise WaitTimeout("no {} after {:.0f} s; pane:\n{}".format(what, WAIT_CAP_SECONDS, screen))
-            time.sleep(POLL_SECONDS)
+        return poll(what, self.screen, predicate, "pane")
 
     def wait_for(self, text):
         return self.wait_until(repr(text), lambda screen: screen.has(text))
 
+    def send_keys(self, *keys):
+        """tmux key names (x, F1, Down, Escape, ...), sent as keys the terminal types."""
+        self.tmux("send-keys", "-t", "app", *keys)
+
     def press_key(self):
-        self.tmux("send-keys", "-t", "app", "x")
+        self.send_keys("x")
 
     def is_running(self):
         return not self.pane_state()[0]
