@@ -32,14 +32,16 @@ constexpr std::string_view NAME_NOTICE = "The new file's name should be NewOverr
 constexpr std::string_view RENAME_NOTICE = "Rename it Overridelist.txt and move it to your Tarnvale directory.";
 
 constexpr uint32_t CURRENT_DIRECTORY_BUFFER = 260;
+constexpr int CURRENT_DIRECTORY_READS = 3;
 constexpr int32_t LIST_FILE_LOCK = 2;
 
 // A failed query leaves the text empty. A directory longer than the usual
-// buffer is read again with the size the platform asked for.
+// buffer is read again with the size the platform asked for; one that keeps
+// growing under the reads is taken as unreadable.
 std::string current_directory()
 {
     std::vector<char> buffer(CURRENT_DIRECTORY_BUFFER);
-    for (;;) {
+    for (int attempt = 0; attempt < CURRENT_DIRECTORY_READS; ++attempt) {
         uint32_t length = platform::get_current_directory(static_cast<uint32_t>(buffer.size()), buffer.data());
         if (length == 0)
             return {};
@@ -47,6 +49,7 @@ std::string current_directory()
             return std::string(buffer.data(), length);
         buffer.resize(length);
     }
+    return {};
 }
 
 [[noreturn]] void fail_and_end(std::string_view prefix, int32_t error)

@@ -1,6 +1,7 @@
 // Directory enumeration over the runtime library's _findfirst/_findnext.
 #include "services/dir_scan.h"
 
+#include <cstring>
 #include <new>
 
 #include "services/service_state.h"
@@ -36,7 +37,10 @@ bool accepted(const DirScan& scan)
 std::string copy_name(const DirScan& scan)
 {
     try {
-        return std::string(scan.find_data.name);
+        // Never past the field, even should the platform leave no NUL in it.
+        const char* name = scan.find_data.name;
+        const void* end = std::memchr(name, '\0', sizeof scan.find_data.name);
+        return std::string(name, end ? static_cast<const char*>(end) : name + sizeof scan.find_data.name);
     } catch (const std::bad_alloc&) {
         return {};  // the search stays open
     }

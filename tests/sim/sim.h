@@ -68,6 +68,9 @@ void set_std_handle(int32_t which, platform::Handle handle);
 const std::string& stdout_bytes();
 // The output split at CR LF; a trailing part without one is dropped.
 std::vector<std::string> stdout_lines();
+// Each WriteFile to standard output takes at most this many bytes (0: none,
+// yet it reports success).
+void limit_stdout_writes(uint32_t bytes);
 
 void set_input_is_console(bool console);
 void set_console_input_mode(uint32_t mode);

@@ -40,6 +40,7 @@ struct State {
     platform::Handle std_in = STD_IN;
     platform::Handle std_out = STD_OUT;
     std::string stdout_bytes;
+    std::optional<uint32_t> stdout_write_limit;
     std::vector<void (*)()> at_exit;
 };
 
@@ -220,6 +221,11 @@ std::vector<std::string> stdout_lines()
     return lines;
 }
 
+void limit_stdout_writes(uint32_t bytes)
+{
+    state.stdout_write_limit = bytes;
+}
+
 std::size_t at_exit_entries()
 {
     return state.at_exit.size();
@@ -368,8 +374,9 @@ bool write_file(Handle handle, const void* bytes, uint32_t count, uint32_t* writ
     *written = 0;
     if (handle == nullptr || handle != state.std_out)
         return false;
-    state.stdout_bytes.append(static_cast<const char*>(bytes), count);
-    *written = count;
+    uint32_t taken = state.stdout_write_limit ? std::min(count, *state.stdout_write_limit) : count;
+    state.stdout_bytes.append(static_cast<const char*>(bytes), taken);
+    *written = taken;
     return true;
 }
 

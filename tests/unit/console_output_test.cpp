@@ -247,6 +247,17 @@ TEST_F(ConsoleOutputTest, RedirectedOutputGetsTheBytesUnchanged)
     EXPECT_EQ(sim::count_calls("GetConsoleScreenBufferInfo"), 1);
 }
 
+TEST_F(ConsoleOutputTest, RedirectedWritesThatTakePartOrNothing)
+{
+    sim::limit_stdout_writes(3);
+    print_line("abcdefg");
+    EXPECT_EQ(sim::stdout_bytes(), "abcdefg\r\n");
+    EXPECT_EQ(sim::count_calls("WriteFile"), 3 + 1);
+    sim::limit_stdout_writes(0);
+    print_line("lost");  // each request ends instead of retrying for ever
+    EXPECT_EQ(sim::count_calls("WriteFile"), 4 + 2);
+}
+
 TEST_F(ConsoleOutputTest, NullHandleDropsEverything)
 {
     console(10, 5, 5);
