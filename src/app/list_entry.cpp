@@ -2,6 +2,7 @@
 #include "app/list_entry.h"
 
 #include "app/main_sequence.h"
+#include "platform/platform.h"
 #include "services/console_output.h"
 #include "services/file_channel.h"
 
@@ -23,8 +24,11 @@ std::string replace_all(const std::string& source, const std::string& find, cons
 
 int32_t emit_entry(const std::string& path, const std::string& name)
 {
-    std::string relative = replace_all(path + name, root_dir, "");
-    std::string entry = replace_all(relative, "\\", "/");
+    // Only the leading start directory is cut: the same text can stand again
+    // deeper in the path.
+    std::string full = path + name;
+    std::string relative = full.starts_with(root_dir) ? full.substr(root_dir.size()) : full;
+    std::string entry = replace_all(relative, std::string(1, platform::PATH_SEPARATOR), "/");
     print_line(entry);
     return put_bytes(list_file_number, 0, entry + "\r\n");
 }

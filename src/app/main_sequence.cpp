@@ -63,7 +63,10 @@ std::string current_directory()
 
 void main_sequence()
 {
-    root_dir = current_directory() + "\\";
+    // Without a readable current directory the walk goes through relative
+    // paths from the start directory, never from the root of the drive.
+    std::string start = current_directory();
+    root_dir = (start.empty() ? "." : start) + platform::PATH_SEPARATOR;
 
     for (std::string_view line : { RULE_LINE, BANNER, PLACEMENT_HINT, RULE_LINE, CR_LINE, KEY_PROMPT })
         print_line(line);

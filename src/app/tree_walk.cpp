@@ -3,6 +3,7 @@
 
 #include "app/list_entry.h"
 #include "app/main_sequence.h"
+#include "platform/platform.h"
 #include "services/dir_scan.h"
 #include "services/file_channel.h"
 
@@ -21,8 +22,8 @@ bool is_excluded(const std::string& name)
 
 int32_t walk_tree(std::string& path)
 {
-    if (path.empty() || path.back() != '\\')
-        path += '\\';
+    if (path.empty() || path.back() != platform::PATH_SEPARATOR)
+        path += platform::PATH_SEPARATOR;
     std::string pattern = path + SEARCH_PATTERN;
     int32_t first_error = FILE_OK;
 
@@ -44,7 +45,7 @@ int32_t walk_tree(std::string& path)
         DirScan* outer = current_dir_scan;
         DirScan inner{};
         current_dir_scan = &inner;
-        std::string subdirectory = path + name + '\\';
+        std::string subdirectory = path + name + platform::PATH_SEPARATOR;
         int32_t error = walk_tree(subdirectory);
         current_dir_scan = outer;
         if (first_error == FILE_OK)

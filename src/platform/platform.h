@@ -11,6 +11,9 @@ namespace platform {
 
 // ---- Process and files -----------------------------------------------------
 
+// The character that ends a directory in a path.
+extern const char PATH_SEPARATOR;
+
 // GetCurrentDirectoryA: the length copied (without the NUL), the size needed
 // (with the NUL) when the buffer is too small, or 0 on failure.
 uint32_t get_current_directory(uint32_t buffer_size, char* buffer);

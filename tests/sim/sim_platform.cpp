@@ -238,6 +238,8 @@ namespace platform {
 using sim::state;
 using sim::detail::record;
 
+const char PATH_SEPARATOR = '\\';
+
 uint32_t get_current_directory(uint32_t buffer_size, char* buffer)
 {
     record("GetCurrentDirectoryA");

@@ -60,11 +60,13 @@ TEST_F(EmitEntryTest, RelativePathWithForwardSlashes)
 
 TEST_F(EmitEntryTest, UnusualStartDirectories)
 {
-    root_dir = "\\";  // the current directory could not be read
-    EXPECT_EQ(emit_entry("\\A\\B\\", "c.txt"), FILE_OK);
+    root_dir = ".\\";  // the current directory could not be read
+    EXPECT_EQ(emit_entry(".\\A\\B\\", "c.txt"), FILE_OK);
     root_dir = "C:\\\\";  // run at the top of a drive
     EXPECT_EQ(emit_entry("C:\\\\A\\", "c.txt"), FILE_OK);
-    EXPECT_EQ(written(), "ABc.txt\r\nA/c.txt\r\n");
+    root_dir = "C:\\G\\";  // only the leading start directory is cut
+    EXPECT_EQ(emit_entry("C:\\G\\x\\C:\\G\\", "y"), FILE_OK);
+    EXPECT_EQ(written(), "A/B/c.txt\r\nA/c.txt\r\nx/C:/G/y\r\n");
 }
 
 TEST_F(EmitEntryTest, ReportsAFailedWrite)

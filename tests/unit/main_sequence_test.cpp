@@ -118,6 +118,20 @@ TEST_F(MainSequenceTest, FailedWriteOutAtCloseReplacesTheReport)
     EXPECT_EQ(sim::stdout_lines(), with_banner({ "A/one", "Error writing file: 3" }));
 }
 
+TEST_F(MainSequenceTest, UnreadableStartDirectoryIsWalkedThroughRelativePaths)
+{
+    sim::set_current_directory(std::nullopt);
+    sim::add_file("\\Windows\\system.ini");  // the drive's root is never walked
+    sim::add_subdirectory(".\\A");
+    sim::add_file(".\\A\\x");
+    EXPECT_EQ(run_tool(), 0);
+    std::vector<std::string> expected = with_banner({ "A/x" });
+    for (const std::string& line : report(".\\"))
+        expected.push_back(line);
+    EXPECT_EQ(sim::stdout_lines(), expected);
+    EXPECT_EQ(sim::file_contents("NewOverridelist.txt"), "A/x\r\n");
+}
+
 TEST_F(MainSequenceTest, StartDirectoryVariants)
 {
     struct Row {
@@ -126,7 +140,6 @@ TEST_F(MainSequenceTest, StartDirectoryVariants)
     };
     const Row rows[] = {
         { std::string("C:\\"), "C:\\\\" },
-        { std::nullopt, "\\" },
         { "C:\\" + std::string(400, 'x'), "C:\\" + std::string(400, 'x') + "\\" },
     };
     for (const Row& row : rows) {

@@ -28,6 +28,8 @@ LONG WINAPI filter_trampoline(EXCEPTION_POINTERS* pointers)
 
 }  // namespace
 
+const char PATH_SEPARATOR = '\\';
+
 uint32_t get_current_directory(uint32_t buffer_size, char* buffer)
 {
     return GetCurrentDirectoryA(buffer_size, buffer);
