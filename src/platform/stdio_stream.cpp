@@ -1,4 +1,4 @@
-// Buffered streams: msvcrt's stdio.
+// Buffered streams: the C runtime's stdio, the same on every platform.
 #include <cstdio>
 
 #include "platform/platform.h"
