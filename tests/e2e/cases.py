@@ -1,15 +1,29 @@
-"""End-to-end scenarios: the real exe under Wine, driven through a tmux pane.
+"""End-to-end scenarios: the real exe under Wine, or the native program, driven through a tmux pane.
 
 usage: cases.py --exe EXE --prefix WINEPREFIX CASE
+       cases.py --native PROGRAM CASE
 """
 
 import argparse
 import os
+import shlex
 import shutil
+import signal
+import subprocess
 import sys
 import time
 
-from harness import WaitTimeout, WineSession, data_tree, make_files, poll, read_bytes, windows_path
+from harness import (
+    PANE_HEIGHT,
+    NativeProgram,
+    Session,
+    WaitTimeout,
+    WineProgram,
+    data_tree,
+    make_files,
+    poll,
+    read_bytes,
+)
 
 LIST_FILE = "NewOverridelist.txt"
 KEY_PROMPT = "Press any key to continue."
@@ -69,13 +83,13 @@ def after_prompt(screen):
     return max(0, screen.flat.find(KEY_PROMPT))
 
 
-def report_lines(data_dir):
-    report_line = REPORT_FIRST + windows_path(data_dir) + "\\' directory."
+def report_lines(program, data_dir):
+    report_line = REPORT_FIRST + program.shown_dir(data_dir) + "' directory."
     return [CR_LINE, RULE_LINE, report_line, NAME_NOTICE, RENAME_NOTICE, RULE_LINE]
 
 
 def expect_report(session, data_dir):
-    report = report_lines(data_dir)[1:]
+    report = report_lines(session.program, data_dir)[1:]
     # The banner may have scrolled away; the report is whole once its closing rule is there.
     session.wait_until("the report", lambda screen: find_in_order(screen, report, after_prompt(screen)) >= 0)
     check(session.is_running(), "process ended before the second key", session)
@@ -87,83 +101,130 @@ def finish(session, key="x"):
     check(status == 0, "exit status {} instead of 0".format(status), session)
 
 
-def case_tree(exe, prefix):
-    files = [
-        "top file.txt",  # start level: never listed
-        "readme.txt",
-        ".git/config",  # hidden directory: not entered
-        "Locked/inside.txt",  # read-only directory: not entered
-        "Video/intro.bik",  # "Video" is skipped at every depth
-        "video/lower.txt",
-        "Videos/trailer.bik",
-        "Meshes/a.nif",
-        "Meshes/b.nif",
-        "Meshes/Video/skip.bik",
-        "Meshes/Armor/cuirass.nif",
-        "Meshes/Armor/Iron Helm/helm.nif",
-        "My Mods/read me.txt",
-        "Textures/.hidden",
-        "Textures/grass.dds",
-        "Textures/Stone Wall.dds",
-    ]
-    # Wine enumerates "." and "..", then names compared case-insensitively (upper-case folded);
-    # each directory's files come before its subdirectories.
-    expected = [
-        "Meshes/a.nif",
-        "Meshes/b.nif",
-        "Meshes/Armor/cuirass.nif",
-        "Meshes/Armor/Iron Helm/helm.nif",
-        "My Mods/read me.txt",
-        "Textures/.hidden",
-        "Textures/grass.dds",
-        "Textures/Stone Wall.dds",
-        "video/lower.txt",
-        "Videos/trailer.bik",
-    ]
+def run_dialogue(program, data_dir, name, height=PANE_HEIGHT, on_report=None):
+    """Runs the whole dialogue in data_dir: a key at the banner, the report, a key to close it."""
+    with Session(program, data_dir, name, height=height) as session:
+        start_and_pass_banner(session, data_dir)
+        expect_report(session, data_dir)
+        if on_report:
+            on_report(session)
+        finish(session)
+
+
+# Tree builders: each fills a data directory and returns the list the tool should write.
+
+TREE_FILES = [
+    "top file.txt",  # start level: never listed
+    "readme.txt",
+    ".git/config",  # hidden directory: not entered
+    "Locked/inside.txt",  # read-only directory: not entered
+    "Video/intro.bik",  # "Video" is skipped at every depth
+    "video/lower.txt",
+    "Videos/trailer.bik",
+    "Meshes/a.nif",
+    "Meshes/b.nif",
+    "Meshes/Video/skip.bik",
+    "Meshes/Armor/cuirass.nif",
+    "Meshes/Armor/Iron Helm/helm.nif",
+    "My Mods/read me.txt",
+    "Textures/.hidden",
+    "Textures/grass.dds",
+    "Textures/Stone Wall.dds",
+]
+# "." and "..", then names compared by bytes with upper case folded; each directory's files come
+# before its subdirectories.
+TREE_EXPECTED = [
+    "Meshes/a.nif",
+    "Meshes/b.nif",
+    "Meshes/Armor/cuirass.nif",
+    "Meshes/Armor/Iron Helm/helm.nif",
+    "My Mods/read me.txt",
+    "Textures/.hidden",
+    "Textures/grass.dds",
+    "Textures/Stone Wall.dds",
+    "video/lower.txt",
+    "Videos/trailer.bik",
+]
+SAMPLE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "Data")
+SAMPLE_EXPECTED = [
+    "Meshes/Armor/Iron/cuirass.nif",
+    "Meshes/Clutter/bucket.nif",
+    "Sound/Fx/door open.wav",
+    "Textures/Armor/Iron/cuirass.dds",
+    "Textures/Armor/Iron/helmet.dds",
+    "Textures/Landscape/dirt road.dds",
+    "Videos/credits.bik",
+]
+SMALL_TREE = ["Meshes/a.nif", "Meshes/b.nif", "Textures/c.dds"]
+# Enough entries to scroll the whole buffer many times; the last ones fill one and two rows of 76
+# exactly.
+SCROLL_TREE = ["Meshes/m{:02}.nif".format(i) for i in range(60)] + ["Textures/" + "a" * 67, "Textures/" + "b" * 143]
+
+
+def build_tree(data_dir):
+    make_files(data_dir, TREE_FILES)
+    os.chmod(os.path.join(data_dir, "Locked"), 0o555)
+    return TREE_EXPECTED
+
+
+def build_sample(data_dir):
+    shutil.copytree(SAMPLE_DIR, data_dir, dirs_exist_ok=True)
+    return SAMPLE_EXPECTED
+
+
+def build_files(entries):
+    """A builder of a tree that holds entries, listed in the order given."""
+    return lambda data_dir: make_files(data_dir, entries) or entries
+
+
+TREES = {
+    "tree": build_tree,
+    "empty": build_files([]),
+    "sample": build_sample,
+    "small": build_files(SMALL_TREE),
+    "scroll": build_files(SCROLL_TREE),
+}
+
+
+def case_tree(program):
+    def echoed_in_order(session):
+        screen = session.screen()
+        echoed = find_in_order(screen, TREE_EXPECTED + [REPORT_FIRST], after_prompt(screen))
+        check(echoed >= 0, "entries not echoed in order", session)
+        for hidden in ("inside.txt", "intro.bik", "skip.bik", "config", "top file.txt"):
+            check(not screen.has(hidden), "{!r} was listed".format(hidden), session)
+
     with data_tree() as data_dir:
-        make_files(data_dir, files)
-        os.chmod(os.path.join(data_dir, "Locked"), 0o555)
-        with WineSession(exe, prefix, data_dir, "tree", height=40) as session:
-            start_and_pass_banner(session, data_dir)
-            expect_report(session, data_dir)
-            screen = session.screen()
-            # Every entry is echoed, in the order of the file, before the report.
-            echoed = find_in_order(screen, expected + [REPORT_FIRST], after_prompt(screen))
-            check(echoed >= 0, "entries not echoed in order", session)
-            for hidden in ("inside.txt", "intro.bik", "skip.bik", "config", "top file.txt"):
-                check(not screen.has(hidden), "{!r} was listed".format(hidden), session)
-            finish(session)
+        expected = build_tree(data_dir)
+        run_dialogue(program, data_dir, "tree", height=40, on_report=echoed_in_order)
         check_list(data_dir, expected)
 
 
-def case_empty(exe, prefix):
+def case_empty(program):
     with data_tree() as data_dir:
-        with WineSession(exe, prefix, data_dir, "empty") as session:
-            start_and_pass_banner(session, data_dir)
-            expect_report(session, data_dir)
-            finish(session)
+        run_dialogue(program, data_dir, "empty")
         check_list(data_dir, [])
 
 
-def case_open_failure(exe, prefix):
+def case_open_failure(program):
     with data_tree() as data_dir:
         make_files(data_dir, ["Meshes/a.nif"])
         os.mkdir(os.path.join(data_dir, LIST_FILE))
-        with WineSession(exe, prefix, data_dir, "open") as session:
+        with Session(program, data_dir, "open") as session:
             start_and_pass_banner(session, data_dir, list_exists=True)
             screen = session.wait_for("Error opening file: 2")
             check(session.is_running(), "process ended without waiting for a key", session)
-            after = screen.flat[after_prompt(screen) + len(KEY_PROMPT):]
+            after = screen.flat[after_prompt(screen) + len(KEY_PROMPT) :]
             check(after.split() == ["Error", "opening", "file:", "2"], "more than the error line shown", session)
             finish(session)
         check(os.path.isdir(os.path.join(data_dir, LIST_FILE)), "the directory in the list file's place changed")
 
 
-def case_write_failure(exe, prefix):
+def case_write_failure(program):
     with data_tree() as data_dir:
         make_files(data_dir, ["Meshes/a.nif", "Textures/b.dds"])
         os.symlink("/dev/full", os.path.join(data_dir, LIST_FILE))
-        with WineSession(exe, prefix, data_dir, "write") as session:
+        with Session(program, data_dir, "write") as session:
             start_and_pass_banner(session, data_dir, list_exists=True)
             screen = session.wait_for("Error writing file: 3")
             check(session.is_running(), "process ended without waiting for a key", session)
@@ -172,24 +233,10 @@ def case_write_failure(exe, prefix):
             finish(session)
 
 
-def case_sample(exe, prefix):
-    sample = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "Data")
-    expected = [
-        "Meshes/Armor/Iron/cuirass.nif",
-        "Meshes/Clutter/bucket.nif",
-        "Sound/Fx/door open.wav",
-        "Textures/Armor/Iron/cuirass.dds",
-        "Textures/Armor/Iron/helmet.dds",
-        "Textures/Landscape/dirt road.dds",
-        "Videos/credits.bik",
-    ]
-    with data_tree() as parent:
-        data_dir = os.path.join(parent, "Data")
-        shutil.copytree(sample, data_dir)
-        with WineSession(exe, prefix, data_dir, "sample") as session:
-            start_and_pass_banner(session, data_dir)
-            expect_report(session, data_dir)
-            finish(session)
+def case_sample(program):
+    with data_tree() as data_dir:
+        expected = build_sample(data_dir)
+        run_dialogue(program, data_dir, "sample")
         check_list(data_dir, expected)
 
 
@@ -225,44 +272,38 @@ def expect_screen(session, rows):
         raise AssertionError(message) from None
 
 
-def check_screens(exe, prefix, name, width, height, entries):
+def check_screens(program, name, width, height, entries):
     """The rows of the whole dialogue in a pane of this size, before and after the walk."""
     with data_tree() as data_dir:
         make_files(data_dir, entries)
-        with WineSession(exe, prefix, data_dir, name, width, height) as session:
+        with Session(program, data_dir, name, width, height) as session:
             banner = console_rows(BANNER_LINES, width)
             expect_screen(session, banner)
             session.press_key()
-            expect_screen(session, banner + console_rows(entries + report_lines(data_dir), width))
+            expect_screen(session, banner + console_rows(entries + report_lines(program, data_dir), width))
             check(session.is_running(), "process ended before the second key", session)
             finish(session)
 
 
-SMALL_TREE = ["Meshes/a.nif", "Meshes/b.nif", "Textures/c.dds"]
-
-
-def case_screen_76(exe, prefix):
+def case_screen_76(program):
     # The rule lines fill a row exactly: each is followed by an empty row.
-    check_screens(exe, prefix, "screen76", 76, 24, SMALL_TREE)
+    check_screens(program, "screen76", 76, 24, SMALL_TREE)
 
 
-def case_screen_wide(exe, prefix):
-    check_screens(exe, prefix, "screenwide", 100, 30, SMALL_TREE)
+def case_screen_wide(program):
+    check_screens(program, "screenwide", 100, 30, SMALL_TREE)
 
 
-def case_scroll(exe, prefix):
-    # Enough entries to scroll the whole buffer many times; the last ones fill one and two rows
-    # exactly, so their line ends fall at the bottom row with the cursor wrapped below it.
-    entries = ["Meshes/m{:02}.nif".format(i) for i in range(60)]
-    entries += ["Textures/" + "a" * 67, "Textures/" + "b" * 143]
-    check_screens(exe, prefix, "scroll", 76, 24, entries)
+def case_scroll(program):
+    # The last entries' line ends fall at the bottom row with the cursor wrapped below it.
+    check_screens(program, "scroll", 76, 24, SCROLL_TREE)
 
 
-def case_keys(exe, prefix):
+def case_keys(program):
     # Under Wine, Escape carries no character and a named Home key arrives without a key code:
     # records that are not keys, so the wait goes on.
     for first, second in (("x", "F1"), ("Down", "x")):
-        with data_tree() as data_dir, WineSession(exe, prefix, data_dir, "keys") as session:
+        with data_tree() as data_dir, Session(program, data_dir, "keys") as session:
             session.wait_for(KEY_PROMPT)
             if first == "x":
                 for key in ("Escape", "Home"):
@@ -274,46 +315,110 @@ def case_keys(exe, prefix):
             finish(session, second)
 
 
-def case_redirected(exe, prefix):
+def case_redirected(program):
     entries = ["Meshes/a.nif", "Textures/b.dds"]
     with data_tree() as root:
         data_dir = os.path.join(root, "Data")
         out_path = os.path.join(root, "out.bin")
         make_files(data_dir, entries)
-        with WineSession(exe, prefix, data_dir, "redirected", stdout_path=out_path) as session:
+        with Session(program, data_dir, "redirected", stdout_path=out_path) as session:
             # The pane shows nothing: the output file tells how far the dialogue has come.
             banner = crlf_lines(BANNER_LINES)
             poll("the banner in " + out_path, lambda: read_bytes(out_path), lambda got: got == banner)
             session.press_key()
-            whole = banner + crlf_lines(entries + report_lines(data_dir))
+            whole = banner + crlf_lines(entries + report_lines(program, data_dir))
             poll("the whole dialogue in " + out_path, lambda: read_bytes(out_path), lambda got: got == whole)
             check(session.is_running(), "process ended before the second key", session)
             finish(session)
         check(read_bytes(out_path) == whole, "bytes written after the second key")
 
 
-CASES = {
+SHELL_PROMPT = "aol-e2e$ "
+
+
+def case_ctrl_c(program):
+    with data_tree() as root:
+        data_dir = os.path.join(root, "Data")
+        os.mkdir(data_dir)
+        before, after, status = (os.path.join(root, name) for name in ("before", "after", "status"))
+        shell = "env PS1={} bash --norc --noprofile".format(shlex.quote(SHELL_PROMPT))
+        with Session(program, data_dir, "ctrl_c", command=shell) as session:
+
+            def type_line(text):
+                session.tmux("send-keys", "-t", "app", "-l", text)
+                session.send_keys("Enter")
+
+            session.wait_for(SHELL_PROMPT)
+            type_line("stty -g > " + before)
+            modes = poll("the terminal modes", lambda: read_bytes(before), lambda got: got.endswith(b"\n"))
+            # bash puts its saved modes back when a job dies by a signal, so a plain sh reads them
+            # first, and the exit status.
+            type_line("sh -c 'trap : INT; \"$0\"; echo $? > {}; stty -g > {}' {}".format(status, after, program.command))
+            session.wait_for(KEY_PROMPT)
+            waiting = subprocess.run(["stty", "-a", "-F", session.pane_value("pane_tty")], capture_output=True, text=True)
+            flags = waiting.stdout.split()
+            check("-icanon" in flags and "-echo" in flags, "waits in modes:\n" + waiting.stdout, session)
+            session.send_keys("C-c")
+            session.wait_until("the shell prompt", lambda screen: screen.flat.find(SHELL_PROMPT, after_prompt(screen)) >= 0)
+            check(read_bytes(status) == b"130\n", "exit status {!r} instead of 130 (SIGINT)".format(read_bytes(status)))
+            check(read_bytes(after) == modes, "terminal modes {!r} instead of {!r}".format(read_bytes(after), modes))
+
+
+def case_hangup(program):
+    # A hang-up or termination ends the wait, and every later one: the tool finishes its list.
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        with data_tree() as data_dir:
+            expected = build_tree(data_dir)
+            with Session(program, data_dir, "hangup") as session:
+                session.wait_for(KEY_PROMPT)
+                os.kill(int(session.pane_value("pane_pid")), number)
+                status = session.wait_exit()
+                check(status == 0, "exit status {} after {}".format(status, number.name), session)
+            check_list(data_dir, expected)
+
+
+BOTH = {
     "tree": case_tree,
     "empty": case_empty,
     "open_failure": case_open_failure,
     "write_failure": case_write_failure,
     "sample": case_sample,
-    "screen_76": case_screen_76,
-    "screen_wide": case_screen_wide,
-    "scroll": case_scroll,
-    "keys": case_keys,
     "redirected": case_redirected,
 }
+# The screen scenarios follow Wine's console; the native program leaves wrapping to the terminal.
+CASES = {
+    "wine": {
+        **BOTH,
+        "screen_76": case_screen_76,
+        "screen_wide": case_screen_wide,
+        "scroll": case_scroll,
+        "keys": case_keys,
+    },
+    "native": {**BOTH, "ctrl_c": case_ctrl_c, "hangup": case_hangup},
+}
+
+
+def program_from_args(args):
+    if args.native:
+        return NativeProgram(os.path.abspath(args.native))
+    return WineProgram(os.path.abspath(args.exe), os.path.abspath(args.prefix))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.strip().splitlines()[0])
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--prefix", required=True)
-    parser.add_argument("case", choices=sorted(CASES))
+    parser.add_argument("--exe")
+    parser.add_argument("--prefix")
+    parser.add_argument("--native")
+    parser.add_argument("case")
     args = parser.parse_args()
-    CASES[args.case](os.path.abspath(args.exe), os.path.abspath(args.prefix))
-    print("passed: " + args.case)
+    if bool(args.native) == bool(args.exe and args.prefix):
+        parser.error("give either --exe and --prefix, or --native")
+    program = program_from_args(args)
+    cases = CASES[program.kind]
+    if args.case not in cases:
+        parser.error("no case {!r} for the {} program; cases: {}".format(args.case, program.kind, ", ".join(sorted(cases))))
+    cases[args.case](program)
+    print("passed: {} ({})".format(args.case, program.kind))
     return 0
 
 

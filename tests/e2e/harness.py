@@ -1,4 +1,4 @@
-"""Runs the Windows exe under Wine in a private tmux server and reads its screen.
+"""Runs the tool (the Windows exe under Wine, or the native program) in a private tmux server and reads its screen.
 
 Standard library only. Every wait polls the pane; nothing relies on fixed sleeps.
 """
@@ -18,13 +18,13 @@ PANE_WIDTH = 76
 PANE_HEIGHT = 24
 
 
-def wine_env(prefix):
-    """The environment for every Wine command: isolated prefix, no debug noise, no display."""
+def base_env():
+    """The environment for both programs: the same locale, no display, a terminal type."""
     env = dict(os.environ)
-    env["WINEPREFIX"] = prefix
-    env["WINEDEBUG"] = "-all"
-    # Mono and Gecko are not needed by a console tool; skipping them keeps the prefix small.
-    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    # Both programs turn UTF-8 names into Windows-1252 by the locale; the same one for both.
+    env["LANG"] = "C.UTF-8"
+    for name in ("LC_ALL", "LC_CTYPE", "LANGUAGE"):
+        env.pop(name, None)
     for name in ("DISPLAY", "WAYLAND_DISPLAY", "TMUX", "TMUX_PANE"):
         env.pop(name, None)
     # tmux and Wine's console both want a terminal type, even with no terminal attached.
@@ -32,9 +32,47 @@ def wine_env(prefix):
     return env
 
 
+def wine_env(prefix):
+    """The environment for every Wine command: isolated prefix, no debug noise."""
+    env = base_env()
+    env["WINEPREFIX"] = prefix
+    env["WINEDEBUG"] = "-all"
+    # Mono and Gecko are not needed by a console tool; skipping them keeps the prefix small.
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    return env
+
+
 def windows_path(unix_dir):
     """The path Wine reports for a Unix directory outside the prefix (drive Z: is /)."""
     return "Z:" + os.path.realpath(unix_dir).replace("/", "\\")
+
+
+class WineProgram:
+    """The Windows exe under Wine; its report names the directory as Wine's drive Z: path."""
+
+    kind = "wine"
+
+    def __init__(self, exe, prefix):
+        self.exe = exe
+        self.env = wine_env(prefix)
+        self.command = "env WINEPREFIX={} WINEDEBUG=-all wine {}".format(shlex.quote(prefix), shlex.quote(exe))
+
+    def shown_dir(self, data_dir):
+        return windows_path(data_dir) + "\\"
+
+
+class NativeProgram:
+    """The native POSIX program; its report names the directory as a POSIX path."""
+
+    kind = "native"
+
+    def __init__(self, exe):
+        self.exe = exe
+        self.env = base_env()
+        self.command = shlex.quote(exe)
+
+    def shown_dir(self, data_dir):
+        return os.path.realpath(data_dir) + "/"
 
 
 class WaitTimeout(AssertionError):
@@ -76,19 +114,22 @@ class Screen:
         return "\n".join(row.rstrip() for row in self.rows).rstrip("\n")
 
 
-class WineSession:
-    """The exe as the only command of a detached tmux pane, started in a data directory."""
+class Session:
+    """The program as the only command of a detached tmux pane, started in a data directory."""
 
-    def __init__(self, exe, prefix, data_dir, name, width=PANE_WIDTH, height=PANE_HEIGHT, stdout_path=None):
-        """With stdout_path, standard output goes to that file; standard input stays the pane."""
-        self.exe = exe
+    def __init__(self, program, data_dir, name, width=PANE_WIDTH, height=PANE_HEIGHT, stdout_path=None, command=None):
+        """With stdout_path, standard output goes to that file; standard input stays the pane.
+
+        command, a shell command run in data_dir, replaces the program as the pane's command.
+        """
+        self.program = program
         self.stdout_path = stdout_path
-        self.prefix = prefix
         self.data_dir = data_dir
-        self.socket = "aol-e2e-{}-{}".format(name, os.getpid())
+        self.command = command
+        self.socket = "aol-e2e-{}-{}-{}".format(program.kind, name, os.getpid())
         self.width = width
         self.height = height
-        self.env = wine_env(prefix)
+        self.env = program.env
         tmux_dir = os.environ.get("TMUX_TMPDIR") or "/tmp"
         self.socket_path = os.path.join(tmux_dir, "tmux-{}".format(os.getuid()), self.socket)
 
@@ -106,14 +147,12 @@ class WineSession:
         return result.stdout
 
     def __enter__(self):
-        if not os.path.isfile(self.exe):
-            raise FileNotFoundError("exe not built: " + self.exe)
-        command = "cd {} && exec env WINEPREFIX={} WINEDEBUG=-all wine {}".format(
-            shlex.quote(self.data_dir), shlex.quote(self.prefix), shlex.quote(self.exe)
-        )
+        if not os.path.isfile(self.program.exe):
+            raise FileNotFoundError("program not built: " + self.program.exe)
+        command = "cd {} && exec {}".format(shlex.quote(self.data_dir), self.command or self.program.command)
         if self.stdout_path:
             command += " > " + shlex.quote(self.stdout_path)
-        # The placeholder command keeps the pane alive until remain-on-exit is on; the exe then
+        # The placeholder command keeps the pane alive until remain-on-exit is on; the program then
         # replaces it, so the screen starts blank with the cursor at the top left.
         try:
             self.tmux(
@@ -142,6 +181,10 @@ class WineSession:
         state = self.tmux("display-message", "-p", "-t", "app", "#{pane_dead}:#{pane_dead_status}:#{pane_dead_signal}")
         dead, status, signal = (state.strip().split(":") + ["", ""])[:3]
         return dead == "1", status, signal
+
+    def pane_value(self, name):
+        """A tmux format value of the pane, such as pane_pid or pane_tty."""
+        return self.tmux("display-message", "-p", "-t", "app", "#{" + name + "}").strip()
 
     def cursor(self):
         x, y = self.tmux("display-message", "-p", "-t", "app", "#{cursor_x},#{cursor_y}").strip().split(",")
