@@ -114,6 +114,24 @@ class Screen:
         return "\n".join(row.rstrip() for row in self.rows).rstrip("\n")
 
 
+def unreaped_status(pid):
+    """(status, signal) of a process that has ended but not been reaped, read from Linux's /proc.
+
+    tmux now and then never reaps a pane's process that ends quickly, so the pane's status stays
+    empty; the zombie still holds it.
+    """
+    try:
+        with open("/proc/{}/stat".format(pid)) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+    except (OSError, IndexError):
+        return "", ""
+    # Fields from the third on: the state first, the exit code as waitpid gives it 50th.
+    if fields[0] != "Z" or len(fields) < 50:
+        return "", ""
+    code = int(fields[49])
+    return (str(code >> 8), "") if code & 0x7F == 0 else ("", str(code & 0x7F))
+
+
 class Session:
     """The program as the only command of a detached tmux pane, started in a data directory."""
 
@@ -180,6 +198,8 @@ class Session:
         """(dead, status, signal); status and signal stay empty until tmux has reaped the process."""
         state = self.tmux("display-message", "-p", "-t", "app", "#{pane_dead}:#{pane_dead_status}:#{pane_dead_signal}")
         dead, status, signal = (state.strip().split(":") + ["", ""])[:3]
+        if dead == "1" and not (status or signal):
+            status, signal = unreaped_status(self.pane_value("pane_pid"))
         return dead == "1", status, signal
 
     def pane_value(self, name):
