@@ -119,7 +119,7 @@ bool attributes_of(int directory, const dirent& entry, uint32_t* attrib)
 
 bool read_directory(const std::string& directory, std::string_view wildcard, Search& search)
 {
-    DIR* stream = opendir(directory.c_str());
+    std::unique_ptr<DIR, int (*)(DIR*)> stream(opendir(directory.c_str()), closedir);
     if (!stream)
         return false;
     const posix::NameConverter& converter = posix::names();
@@ -128,7 +128,7 @@ bool read_directory(const std::string& directory, std::string_view wildcard, Sea
             search.entries.push_back(Entry{ dots, dots, A_SUBDIR });
     }
     std::size_t first_sorted = search.entries.size();
-    while (const dirent* entry = readdir(stream)) {
+    while (const dirent* entry = readdir(stream.get())) {
         std::string_view native = entry->d_name;
         if (native == "." || native == "..")
             continue;
@@ -137,13 +137,13 @@ bool read_directory(const std::string& directory, std::string_view wildcard, Sea
         // Windows either.
         if (item.name.size() >= sizeof(FindData::name) || !matches(wildcard, item.name))
             continue;
-        if (!attributes_of(dirfd(stream), *entry, &item.attrib))
+        if (!attributes_of(dirfd(stream.get()), *entry, &item.attrib))
             continue;
         if (native.front() == '.')
             item.attrib |= A_HIDDEN;
         search.entries.push_back(std::move(item));
     }
-    closedir(stream);
+    stream.reset();
     std::sort(search.entries.begin() + static_cast<std::ptrdiff_t>(first_sorted), search.entries.end(), comes_before);
     return true;
 }
