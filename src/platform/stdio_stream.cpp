@@ -1,4 +1,6 @@
-// Buffered streams: the C runtime's stdio, the same on every platform.
+// Buffered streams: the C runtime's stdio, the same on every platform. Only
+// the open is the platform's own (stream_open.cpp), since file names may need
+// converting before the runtime sees them.
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -13,11 +15,6 @@ FILE* file(Stream* stream)
 }
 
 }  // namespace
-
-Stream* stream_open(const char* name, const char* mode)
-{
-    return reinterpret_cast<Stream*>(std::fopen(name, mode));
-}
 
 int stream_set_buffer(Stream* stream, int buffering, std::size_t size)
 {

@@ -1,0 +1,190 @@
+// File-name conversion between UTF-8 and the ANSI code page of the locale,
+// through the C library's iconv.
+#include "platform/posix/names.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace platform::posix {
+
+namespace {
+
+constexpr const char* DEFAULT_CODE_PAGE = "WINDOWS-1252";
+const iconv_t NO_CONVERTER = reinterpret_cast<iconv_t>(-1);
+
+struct LanguageCodePage {
+    std::string_view language;
+    const char* code_page;
+};
+
+// Languages whose Windows locale has an ANSI code page other than 1252. Every
+// other language, C and POSIX among them, gets 1252, as under Wine.
+constexpr LanguageCodePage LANGUAGE_CODE_PAGES[] = {
+    { "cs", "WINDOWS-1250" },
+    { "pl", "WINDOWS-1250" },
+    { "hu", "WINDOWS-1250" },
+    { "sk", "WINDOWS-1250" },
+    { "sl", "WINDOWS-1250" },
+    { "hr", "WINDOWS-1250" },
+    { "ro", "WINDOWS-1250" },
+    { "sq", "WINDOWS-1250" },
+    { "bs", "WINDOWS-1250" },
+    { "ru", "WINDOWS-1251" },
+    { "uk", "WINDOWS-1251" },
+    { "be", "WINDOWS-1251" },
+    { "bg", "WINDOWS-1251" },
+    { "mk", "WINDOWS-1251" },
+    { "sr", "WINDOWS-1251" },
+    { "kk", "WINDOWS-1251" },
+    { "ky", "WINDOWS-1251" },
+    { "mn", "WINDOWS-1251" },
+    { "tt", "WINDOWS-1251" },
+    { "el", "WINDOWS-1253" },
+    { "tr", "WINDOWS-1254" },
+    { "az", "WINDOWS-1254" },
+    { "uz", "WINDOWS-1254" },
+    { "he", "WINDOWS-1255" },
+    { "iw", "WINDOWS-1255" },
+    { "yi", "WINDOWS-1255" },
+    { "ar", "WINDOWS-1256" },
+    { "fa", "WINDOWS-1256" },
+    { "ur", "WINDOWS-1256" },
+    { "et", "WINDOWS-1257" },
+    { "lv", "WINDOWS-1257" },
+    { "lt", "WINDOWS-1257" },
+    { "vi", "WINDOWS-1258" },
+    { "th", "CP874" },
+    { "ja", "CP932" },
+    { "ko", "CP949" },
+};
+
+bool is_continuation(unsigned char byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
+
+// The length of the UTF-8 sequence that starts with `lead`: 1 for a byte that
+// cannot start one, so that it is replaced on its own.
+std::size_t sequence_length(unsigned char lead)
+{
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    return 1;
+}
+
+// How many bytes the unconvertible character at the start of `rest` takes.
+std::size_t bad_character_length(std::string_view rest, bool from_utf8)
+{
+    if (!from_utf8)
+        return 1;
+    std::size_t length = sequence_length(static_cast<unsigned char>(rest[0]));
+    std::size_t taken = 1;
+    while (taken < length && taken < rest.size() && is_continuation(static_cast<unsigned char>(rest[taken])))
+        ++taken;
+    return taken;
+}
+
+std::string convert(iconv_t converter, std::string_view text, bool from_utf8)
+{
+    if (converter == NO_CONVERTER)
+        return std::string(text);
+    std::string result;
+    std::string_view rest = text;
+    char chunk[256];
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    while (!rest.empty()) {
+        char* in = const_cast<char*>(rest.data());
+        std::size_t in_left = rest.size();
+        char* out = chunk;
+        std::size_t out_left = sizeof chunk;
+        std::size_t done = iconv(converter, &in, &in_left, &out, &out_left);
+        int error = errno;
+        result.append(chunk, out - chunk);
+        rest.remove_prefix(rest.size() - in_left);
+        if (done != static_cast<std::size_t>(-1) || error == E2BIG)
+            continue;
+        if (rest.empty())
+            break;
+        // EILSEQ (no such character, or bytes that are no character) or
+        // EINVAL (a sequence cut off at the end).
+        result += '?';
+        rest.remove_prefix(bad_character_length(rest, from_utf8));
+        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    }
+    return result;
+}
+
+}  // namespace
+
+const char* code_page_for_locale(std::string_view locale)
+{
+    std::string_view language = locale.substr(0, locale.find_first_of("_.@"));
+    std::string_view territory;
+    if (std::size_t at = locale.find('_'); at != std::string_view::npos && at == language.size()) {
+        territory = locale.substr(at + 1);
+        territory = territory.substr(0, territory.find_first_of(".@"));
+    }
+    std::size_t modifier_at = locale.find('@');
+    std::string_view modifier = modifier_at == std::string_view::npos ? "" : locale.substr(modifier_at + 1);
+
+    if (language == "zh")
+        return territory == "TW" || territory == "HK" || territory == "MO" ? "CP950" : "CP936";
+    if (language == "sr" && modifier == "latin")
+        return "WINDOWS-1250";
+    for (const LanguageCodePage& row : LANGUAGE_CODE_PAGES) {
+        if (row.language == language)
+            return row.code_page;
+    }
+    return DEFAULT_CODE_PAGE;
+}
+
+NameConverter::NameConverter(const char* code_page)
+{
+    to_ansi_ = iconv_open(code_page, "UTF-8");
+    to_utf8_ = iconv_open("UTF-8", code_page);
+    if (to_ansi_ == NO_CONVERTER || to_utf8_ == NO_CONVERTER) {
+        if (to_ansi_ != NO_CONVERTER)
+            iconv_close(to_ansi_);
+        if (to_utf8_ != NO_CONVERTER)
+            iconv_close(to_utf8_);
+        to_ansi_ = iconv_open(DEFAULT_CODE_PAGE, "UTF-8");
+        to_utf8_ = iconv_open("UTF-8", DEFAULT_CODE_PAGE);
+    }
+}
+
+NameConverter::~NameConverter()
+{
+    if (to_ansi_ != NO_CONVERTER)
+        iconv_close(to_ansi_);
+    if (to_utf8_ != NO_CONVERTER)
+        iconv_close(to_utf8_);
+}
+
+std::string NameConverter::to_ansi(std::string_view utf8) const
+{
+    return convert(to_ansi_, utf8, true);
+}
+
+std::string NameConverter::to_utf8(std::string_view ansi) const
+{
+    return convert(to_utf8_, ansi, false);
+}
+
+const NameConverter& names()
+{
+    static const NameConverter converter([] {
+        for (const char* variable : { "LC_ALL", "LC_CTYPE", "LANG" }) {
+            const char* value = std::getenv(variable);
+            if (value && *value)
+                return code_page_for_locale(value);
+        }
+        return DEFAULT_CODE_PAGE;
+    }());
+    return converter;
+}
+
+}  // namespace platform::posix

@@ -1,0 +1,39 @@
+// Private to the POSIX platform: file names between the file system's UTF-8
+// and the 8-bit ANSI code page in which the tool (and Wine) hands them out.
+#pragma once
+
+#include <iconv.h>
+
+#include <string>
+#include <string_view>
+
+namespace platform::posix {
+
+// The iconv name of the ANSI code page that Wine uses for a locale name such
+// as "fr_FR.UTF-8" or "sr_RS@latin".
+const char* code_page_for_locale(std::string_view locale);
+
+class NameConverter {
+public:
+    // Falls back to Windows-1252 when iconv does not know the code page, and
+    // to passing bytes through when it knows neither.
+    explicit NameConverter(const char* code_page);
+    ~NameConverter();
+    NameConverter(const NameConverter&) = delete;
+    NameConverter& operator=(const NameConverter&) = delete;
+
+    // A character the code page lacks, or an invalid UTF-8 sequence, becomes
+    // one '?'. Throws std::bad_alloc only.
+    std::string to_ansi(std::string_view utf8) const;
+    std::string to_utf8(std::string_view ansi) const;
+
+private:
+    iconv_t to_ansi_;
+    iconv_t to_utf8_;
+};
+
+// The process's converter, for the code page of LC_ALL, LC_CTYPE or LANG as
+// they stand at the first call.
+const NameConverter& names();
+
+}  // namespace platform::posix

@@ -1,0 +1,26 @@
+// Private to the POSIX platform: handles as file descriptors, and the state of
+// the terminal's key input that tests reset between cases.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace platform::posix {
+
+// A handle is the descriptor plus one, so that no descriptor reads as null.
+inline Handle handle_for_fd(int fd)
+{
+    return reinterpret_cast<Handle>(static_cast<intptr_t>(fd) + 1);
+}
+
+inline int fd_of(Handle handle)
+{
+    return static_cast<int>(reinterpret_cast<intptr_t>(handle) - 1);
+}
+
+// Leaves the key wait's terminal mode if it is on, drops queued key records
+// and forgets received hang-up and termination signals.
+void reset_terminal_input();
+
+}  // namespace platform::posix

@@ -1,0 +1,210 @@
+// Key input from a pseudo-terminal: the records that bytes make, the
+// terminal's mode during and after a wait, and the signals that end a wait or
+// the process.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_support.h"
+
+namespace {
+
+bool same_mode(const termios& a, const termios& b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag
+        && std::equal(std::begin(a.c_cc), std::end(a.c_cc), std::begin(b.c_cc));
+}
+
+std::vector<uint32_t> ctrl_events;
+
+bool record_ctrl_event(uint32_t ctrl_type)
+{
+    ctrl_events.push_back(ctrl_type);
+    return true;
+}
+
+class PosixTerminal : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(grantpt(master), 0);
+        ASSERT_EQ(unlockpt(master), 0);
+        slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+        ASSERT_GE(slave, 0);
+        ASSERT_EQ(tcgetattr(slave, &original), 0);
+        input = platform::posix::handle_for_fd(slave);
+        ctrl_events.clear();
+    }
+    void TearDown() override
+    {
+        platform::set_ctrl_handler(record_ctrl_event, false);
+        platform::posix::reset_terminal_input();
+        close(slave);
+        close(master);
+    }
+
+    void type(const std::string& bytes)
+    {
+        ASSERT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        tcdrain(master);
+        platform::sleep_ms(50);
+    }
+
+    // One poll of a key wait: peek and read until the queue is empty.
+    std::vector<platform::InputRecord> drain()
+    {
+        std::vector<platform::InputRecord> records;
+        platform::InputRecord record{};
+        uint32_t count = 0;
+        while (platform::peek_console_input(input, &record, &count) && count == 1) {
+            EXPECT_TRUE(platform::read_console_input(input, &record, &count));
+            EXPECT_EQ(count, 1u);
+            records.push_back(record);
+        }
+        return records;
+    }
+
+    termios mode_now() const
+    {
+        termios mode{};
+        tcgetattr(slave, &mode);
+        return mode;
+    }
+
+    int master = -1;
+    int slave = -1;
+    termios original{};
+    platform::Handle input = nullptr;
+};
+
+TEST_F(PosixTerminal, EachByteOrEscapeSequenceIsOneKeyRecord)
+{
+    EXPECT_TRUE(drain().empty());  // enters the wait's mode
+    termios waiting = mode_now();
+    EXPECT_EQ(waiting.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_NE(waiting.c_lflag & ISIG, 0u);
+
+    type(std::string("a\x1b[A\x1bOP\x1b[1;5C\x1bx") + '\0' + "b\x1b");
+    std::vector<uint8_t> chars;
+    for (const platform::InputRecord& record : drain()) {
+        EXPECT_EQ(record.event_type, platform::KEY_EVENT);
+        EXPECT_TRUE(record.key.key_down);
+        EXPECT_EQ(record.key.repeat_count, 1);
+        EXPECT_EQ(record.key.virtual_key_code, 0);
+        EXPECT_EQ(record.key.virtual_scan_code, 0);
+        EXPECT_EQ(record.key.control_key_state, 0u);
+        chars.push_back(record.key.ch);
+    }
+    EXPECT_EQ(chars, (std::vector<uint8_t>{ 'a', 0x1B, 0x1B, 0x1B, 0x1B, 0, 'b', 0x1B }));
+    // The wait has its key: the terminal is as it was.
+    EXPECT_TRUE(same_mode(mode_now(), original));
+}
+
+TEST_F(PosixTerminal, NulByteIsNoKeyAndKeepsTheWaitsMode)
+{
+    drain();
+    type(std::string(1, '\0'));
+    EXPECT_EQ(drain().size(), 1u);
+    EXPECT_EQ(mode_now().c_lflag & ICANON, 0u);
+    type("k");
+    EXPECT_EQ(drain().size(), 1u);
+    EXPECT_TRUE(same_mode(mode_now(), original));
+}
+
+TEST_F(PosixTerminal, InputThatIsNoTerminalFailsThePeek)
+{
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    ASSERT_EQ(write(pipe_fds[1], "x", 1), 1);
+    platform::InputRecord record{};
+    uint32_t count = 7;
+    EXPECT_FALSE(platform::peek_console_input(platform::posix::handle_for_fd(pipe_fds[0]), &record, &count));
+    EXPECT_EQ(count, 0u);
+    EXPECT_FALSE(platform::peek_console_input(nullptr, &record, &count));
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+}
+
+TEST_F(PosixTerminal, HangUpAndTerminationEndEveryLaterWait)
+{
+    ASSERT_TRUE(platform::set_ctrl_handler(record_ctrl_event, true));
+    drain();
+    raise(SIGHUP);
+    // Restored at once by the signal, not only at the next poll.
+    EXPECT_TRUE(same_mode(mode_now(), original));
+    platform::InputRecord record{};
+    uint32_t count = 1;
+    EXPECT_TRUE(platform::peek_console_input(input, &record, &count));
+    EXPECT_EQ(count, 0u);
+    EXPECT_TRUE(platform::peek_console_input(nullptr, &record, &count));
+    EXPECT_EQ(ctrl_events, (std::vector<uint32_t>{ 2, 2 }));
+
+    platform::posix::reset_terminal_input();
+    ctrl_events.clear();
+    raise(SIGTERM);
+    EXPECT_TRUE(platform::peek_console_input(nullptr, &record, &count));
+    EXPECT_EQ(ctrl_events, (std::vector<uint32_t>{ 6 }));
+}
+
+// Runs `action` in a child that is in the wait's mode on the terminal; the
+// child's end as waitpid reports it.
+template<typename Action> int status_of_child_in_wait(int slave, Action action)
+{
+    int sync[2];
+    if (pipe(sync) != 0)
+        return -1;
+    pid_t child = fork();
+    if (child == 0) {
+        platform::InputRecord record{};
+        uint32_t count = 0;
+        platform::peek_console_input(platform::posix::handle_for_fd(slave), &record, &count);
+        termios mode{};
+        tcgetattr(slave, &mode);
+        char ready = (mode.c_lflag & ICANON) ? 'n' : 'y';
+        if (write(sync[1], &ready, 1) != 1)
+            _exit(3);
+        action();
+        _exit(4);
+    }
+    char ready = 0;
+    EXPECT_EQ(read(sync[0], &ready, 1), 1);
+    EXPECT_EQ(ready, 'y');
+    close(sync[0]);
+    close(sync[1]);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child)
+        return -1;
+    return status;
+}
+
+TEST_F(PosixTerminal, InterruptEndsTheProcessWithTheTerminalRestored)
+{
+    int status = status_of_child_in_wait(slave, [] {
+        raise(SIGINT);
+        _exit(5);
+    });
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
+    EXPECT_TRUE(same_mode(mode_now(), original));
+}
+
+TEST_F(PosixTerminal, ExitRestoresTheTerminal)
+{
+    int status = status_of_child_in_wait(slave, [] { std::exit(0); });
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(same_mode(mode_now(), original));
+}
+
+}  // namespace
