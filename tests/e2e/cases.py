@@ -343,25 +343,23 @@ def case_ctrl_c(program):
         before, after, status = (os.path.join(root, name) for name in ("before", "after", "status"))
         shell = "env PS1={} bash --norc --noprofile".format(shlex.quote(SHELL_PROMPT))
         with Session(program, data_dir, "ctrl_c", command=shell) as session:
-
-            def type_line(text):
-                session.tmux("send-keys", "-t", "app", "-l", text)
-                session.send_keys("Enter")
-
             session.wait_for(SHELL_PROMPT)
-            type_line("stty -g > " + before)
+            session.type_line("stty -g > " + before)
             modes = poll("the terminal modes", lambda: read_bytes(before), lambda got: got.endswith(b"\n"))
-            # bash puts its saved modes back when a job dies by a signal, so a plain sh reads them
-            # first, and the exit status.
-            type_line("sh -c 'trap : INT; \"$0\"; echo $? > {}; stty -g > {}' {}".format(status, after, program.command))
+            # bash puts back its own saved modes when a job dies by a signal, so a plain sh reads
+            # them first; its trap keeps it alive through Ctrl+C, and the program starts with the
+            # default action.
+            wrapper = "sh -c 'trap : INT; \"$0\"; echo $? > {}; stty -g > {}' {}"
+            session.type_line(wrapper.format(status, after, program.command))
             session.wait_for(KEY_PROMPT)
-            waiting = subprocess.run(["stty", "-a", "-F", session.pane_value("pane_tty")], capture_output=True, text=True)
-            flags = waiting.stdout.split()
-            check("-icanon" in flags and "-echo" in flags, "waits in modes:\n" + waiting.stdout, session)
+            tty = session.pane_value("pane_tty")
+            waiting = subprocess.run(["stty", "-a", "-F", tty], capture_output=True, text=True).stdout
+            check("-icanon" in waiting.split() and "-echo" in waiting.split(), "waits in modes:\n" + waiting, session)
             session.send_keys("C-c")
-            session.wait_until("the shell prompt", lambda screen: screen.flat.find(SHELL_PROMPT, after_prompt(screen)) >= 0)
-            check(read_bytes(status) == b"130\n", "exit status {!r} instead of 130 (SIGINT)".format(read_bytes(status)))
-            check(read_bytes(after) == modes, "terminal modes {!r} instead of {!r}".format(read_bytes(after), modes))
+            prompt_again = lambda screen: screen.flat.find(SHELL_PROMPT, after_prompt(screen)) >= 0
+            session.wait_until("the shell prompt", prompt_again)
+            check(read_bytes(status) == b"130\n", "exit status {!r}, not 130 (SIGINT)".format(read_bytes(status)))
+            check(read_bytes(after) == modes, "terminal modes {!r}, not {!r}".format(read_bytes(after), modes))
 
 
 def case_hangup(program):
@@ -416,7 +414,7 @@ def main():
     program = program_from_args(args)
     cases = CASES[program.kind]
     if args.case not in cases:
-        parser.error("no case {!r} for the {} program; cases: {}".format(args.case, program.kind, ", ".join(sorted(cases))))
+        parser.error("no case {!r} for the {} program; cases: {}".format(args.case, program.kind, ", ".join(cases)))
     cases[args.case](program)
     print("passed: {} ({})".format(args.case, program.kind))
     return 0

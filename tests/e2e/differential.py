@@ -13,8 +13,8 @@ from harness import NativeProgram, WineProgram, data_tree, make_files, read_byte
 
 # Letters in Windows-1252 (é É ü Ü ñ å) and one outside it (日), which both programs show as "?".
 # Greek is left out: Wine maps it to Latin look-alikes rather than "?".
-WORDS = ["Meshes", "textures", "SOUND", "Iron Helm", "café", "Café", "Éclair", "über", "Ünter", "niño", "Åland", "日記",
-         "dirt road", "MiXeD Case", "a", "B", "z_last", "0 first", "x-y", "Armor.old"]
+WORDS = ["Meshes", "textures", "SOUND", "Iron Helm", "café", "Café", "Éclair", "über", "Ünter", "niño", "Åland",
+         "日記", "dirt road", "MiXeD Case", "a", "B", "z_last", "0 first", "x-y", "Armor.old"]
 EXTENSIONS = [".nif", ".dds", ".TXT", ".wav", "", ".bik"]
 FILE_COUNT = 3000
 MAX_DEPTH = 5

@@ -220,6 +220,11 @@ class Session:
         """tmux key names (x, F1, Down, Escape, ...), sent as keys the terminal types."""
         self.tmux("send-keys", "-t", "app", *keys)
 
+    def type_line(self, text):
+        """Types text as it is, then Enter."""
+        self.tmux("send-keys", "-t", "app", "-l", text)
+        self.send_keys("Enter")
+
     def press_key(self):
         self.send_keys("x")
 
