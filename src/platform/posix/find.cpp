@@ -2,10 +2,12 @@
 // order that Wine gives the same directory.
 #include <dirent.h>
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
+#include <cwctype>
 #include <memory>
 #include <new>
 #include <string>
@@ -26,9 +28,10 @@ constexpr uint32_t A_ARCH = 0x20;
 constexpr uint32_t A_REPARSE_POINT = 0x400;
 
 struct Entry {
-    std::string native;  // as the file system holds it, for the order
+    std::string native;  // as the file system holds it, for ties
     std::string name;    // in the ANSI code page, as handed out
     uint32_t attrib;
+    std::u16string order_key;  // the name in UTF-16, upper-cased
 };
 
 struct Search {
@@ -41,19 +44,74 @@ char upper(char c)
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// Wine's order: the bytes with ASCII letters folded to upper case, ties by
-// the raw bytes.
+// Upper-casing beyond ASCII needs a UTF-8 locale; the program itself runs in
+// the C locale.
+locale_t case_locale()
+{
+    static const locale_t locale = [] {
+        for (const char* name : { "C.UTF-8", "C.utf8", "en_US.UTF-8", "UTF-8" }) {
+            if (locale_t made = newlocale(LC_CTYPE_MASK, name, nullptr))
+                return made;
+        }
+        return locale_t{};
+    }();
+    return locale;
+}
+
+char16_t upper_unit(char16_t unit)
+{
+    if (unit < 0x80)
+        return static_cast<char16_t>(upper(static_cast<char>(unit)));
+    locale_t locale = case_locale();
+    if (!locale || (unit >= 0xD800 && unit <= 0xDFFF))
+        return unit;
+    return static_cast<char16_t>(towupper_l(unit, locale));
+}
+
+// Wine orders a directory by the names' UTF-16 units compared without regard
+// to case (both sides upper-cased, accented letters included), so the key is
+// built the same way. A byte that is no valid UTF-8 stands for U+FFFD.
+std::u16string order_key(std::string_view utf8)
+{
+    std::u16string key;
+    key.reserve(utf8.size());
+    for (std::size_t at = 0; at < utf8.size();) {
+        auto byte = static_cast<unsigned char>(utf8[at]);
+        std::size_t length = byte < 0x80  ? 1
+            : byte >= 0xF0 && byte < 0xF5 ? 4
+            : byte >= 0xE0                ? 3
+            : byte >= 0xC2                ? 2
+                                          : 0;
+        char32_t point = length == 1 ? byte : length == 2 ? byte & 0x1F : length == 3 ? byte & 0x0F : byte & 0x07;
+        bool valid = length != 0 && at + length <= utf8.size();
+        for (std::size_t i = 1; valid && i < length; ++i) {
+            auto next = static_cast<unsigned char>(utf8[at + i]);
+            valid = (next & 0xC0) == 0x80;
+            point = (point << 6) | (next & 0x3F);
+        }
+        if (!valid) {
+            key.push_back(u'\uFFFD');
+            at += 1;
+            continue;
+        }
+        at += length;
+        if (point >= 0x10000) {
+            point -= 0x10000;
+            key.push_back(static_cast<char16_t>(0xD800 + (point >> 10)));
+            key.push_back(static_cast<char16_t>(0xDC00 + (point & 0x3FF)));
+        } else {
+            key.push_back(upper_unit(static_cast<char16_t>(point)));
+        }
+    }
+    return key;
+}
+
+// Ties (names that differ only in case) go by the raw bytes.
 bool comes_before(const Entry& a, const Entry& b)
 {
-    auto folded
-        = [](char x, char y) { return static_cast<unsigned char>(upper(x)) < static_cast<unsigned char>(upper(y)); };
-    const std::string& x = a.native;
-    const std::string& y = b.native;
-    if (std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(), folded))
-        return true;
-    if (std::lexicographical_compare(y.begin(), y.end(), x.begin(), x.end(), folded))
-        return false;
-    return x < y;
+    if (a.order_key != b.order_key)
+        return a.order_key < b.order_key;
+    return a.native < b.native;
 }
 
 // '*' takes any run, '?' exactly one byte (as in Wine 8.0), every other byte
@@ -125,14 +183,14 @@ bool read_directory(const std::string& directory, std::string_view wildcard, Sea
     const posix::NameConverter& converter = posix::names();
     for (const char* dots : { ".", ".." }) {
         if (matches(wildcard, dots))
-            search.entries.push_back(Entry{ dots, dots, A_SUBDIR });
+            search.entries.push_back(Entry{ dots, dots, A_SUBDIR, {} });
     }
     std::size_t first_sorted = search.entries.size();
     while (const dirent* entry = readdir(stream.get())) {
         std::string_view native = entry->d_name;
         if (native == "." || native == "..")
             continue;
-        Entry item{ std::string(native), converter.to_ansi(native), 0 };
+        Entry item{ std::string(native), converter.to_ansi(native), 0, {} };
         // A name longer than the record's field could not be handed out on
         // Windows either.
         if (item.name.size() >= sizeof(FindData::name) || !matches(wildcard, item.name))
@@ -141,6 +199,7 @@ bool read_directory(const std::string& directory, std::string_view wildcard, Sea
             continue;
         if (native.front() == '.')
             item.attrib |= A_HIDDEN;
+        item.order_key = order_key(native);
         search.entries.push_back(std::move(item));
     }
     stream.reset();
