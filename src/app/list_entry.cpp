@@ -26,9 +26,14 @@ int32_t emit_entry(const std::string& path, const std::string& name)
 {
     // Only the leading start directory is cut: the same text can stand again
     // deeper in the path.
-    std::string full = path + name;
-    std::string relative = full.starts_with(root_dir) ? full.substr(root_dir.size()) : full;
-    std::string entry = replace_all(relative, std::string(1, platform::PATH_SEPARATOR), "/");
+    std::size_t cut = path.starts_with(root_dir) ? root_dir.size() : 0;
+    // One buffer holds the relative path, then the line for the list file, so
+    // an entry costs no temporaries beyond the entry itself.
+    std::string text;
+    text.reserve(path.size() - cut + name.size() + 2);
+    text.append(path, cut).append(name);
+    std::string entry = replace_all(text, std::string(1, platform::PATH_SEPARATOR), "/");
     print_line(entry);
-    return put_bytes(list_file_number, 0, entry + "\r\n");
+    text.assign(entry).append("\r\n");
+    return put_bytes(list_file_number, 0, std::move(text));
 }

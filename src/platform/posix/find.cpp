@@ -10,6 +10,7 @@
 #include <cwctype>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,16 +28,34 @@ constexpr uint32_t A_SUBDIR = 0x10;
 constexpr uint32_t A_ARCH = 0x20;
 constexpr uint32_t A_REPARSE_POINT = 0x400;
 
-struct Entry {
-    std::string native;  // as the file system holds it, for ties
-    std::string name;    // in the ANSI code page, as handed out
-    uint32_t attrib;
-    std::u16string order_key;  // the name in UTF-16, upper-cased
+// Where one of an entry's strings lies in its search's text.
+struct Span {
+    uint32_t at;
+    uint32_t size;
 };
 
+struct Entry {
+    uint32_t attrib;
+    Span native;  // as the file system holds it, for ties
+    Span name;    // in the ANSI code page, as handed out
+    Span key;     // compared byte for byte, see order_key()
+};
+
+// All strings of a search share one buffer: a directory costs a few
+// allocations, not a few per entry.
 struct Search {
+    std::string text;
     std::vector<Entry> entries;
     std::size_t next = 0;
+
+    std::string_view view(Span span) const { return std::string_view(text).substr(span.at, span.size); }
+
+    Span append(std::string_view bytes)
+    {
+        Span span{ static_cast<uint32_t>(text.size()), static_cast<uint32_t>(bytes.size()) };
+        text += bytes;
+        return span;
+    }
 };
 
 char upper(char c)
@@ -68,13 +87,31 @@ char16_t upper_unit(char16_t unit)
     return static_cast<char16_t>(towupper_l(unit, locale));
 }
 
-// Wine orders a directory by the names' UTF-16 units compared without regard
-// to case (both sides upper-cased, accented letters included), so the key is
-// built the same way. A byte that is no valid UTF-8 stands for U+FFFD.
-std::u16string order_key(std::string_view utf8)
+// Appends one UTF-16 unit in the form of UTF-8 (surrogates too, each on its
+// own), whose byte order is the order of the units.
+void append_unit(std::string& key, char16_t unit)
 {
-    std::u16string key;
-    key.reserve(utf8.size());
+    if (unit < 0x80) {
+        key += static_cast<char>(unit);
+    } else if (unit < 0x800) {
+        key += static_cast<char>(0xC0 | (unit >> 6));
+        key += static_cast<char>(0x80 | (unit & 0x3F));
+    } else {
+        key += static_cast<char>(0xE0 | (unit >> 12));
+        key += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+        key += static_cast<char>(0x80 | (unit & 0x3F));
+    }
+}
+
+// Wine orders a directory by the names' UTF-16 units compared without regard
+// to case (both sides upper-cased, accented letters included). The key holds
+// those units so that a plain byte comparison gives the same order; for an
+// ASCII name it is simply the name upper-cased (see key_for). A byte that is
+// no valid UTF-8 stands for U+FFFD.
+std::string order_key(std::string_view utf8)
+{
+    std::string key;
+    key.reserve(utf8.size() + utf8.size() / 2);
     for (std::size_t at = 0; at < utf8.size();) {
         auto byte = static_cast<unsigned char>(utf8[at]);
         std::size_t length = byte < 0x80  ? 1
@@ -90,28 +127,33 @@ std::u16string order_key(std::string_view utf8)
             point = (point << 6) | (next & 0x3F);
         }
         if (!valid) {
-            key.push_back(u'\uFFFD');
+            append_unit(key, u'\uFFFD');
             at += 1;
             continue;
         }
         at += length;
         if (point >= 0x10000) {
             point -= 0x10000;
-            key.push_back(static_cast<char16_t>(0xD800 + (point >> 10)));
-            key.push_back(static_cast<char16_t>(0xDC00 + (point & 0x3FF)));
+            append_unit(key, static_cast<char16_t>(0xD800 + (point >> 10)));
+            append_unit(key, static_cast<char16_t>(0xDC00 + (point & 0x3FF)));
         } else {
-            key.push_back(upper_unit(static_cast<char16_t>(point)));
+            append_unit(key, upper_unit(static_cast<char16_t>(point)));
         }
     }
     return key;
 }
 
-// Ties (names that differ only in case) go by the raw bytes.
-bool comes_before(const Entry& a, const Entry& b)
+Span key_for(Search& search, Span native)
 {
-    if (a.order_key != b.order_key)
-        return a.order_key < b.order_key;
-    return a.native < b.native;
+    std::string_view name = search.view(native);
+    if (!posix::is_ascii(name))
+        return search.append(order_key(name));
+    if (std::none_of(name.begin(), name.end(), [](char c) { return c >= 'a' && c <= 'z'; }))
+        return native;
+    Span key = search.append(name);
+    for (char& c : std::span(search.text).subspan(key.at, key.size))
+        c = upper(c);
+    return key;
 }
 
 // '*' takes any run, '?' exactly one byte (as in Wine 8.0), every other byte
@@ -181,38 +223,52 @@ bool read_directory(const std::string& directory, std::string_view wildcard, Sea
     if (!stream)
         return false;
     const posix::NameConverter& converter = posix::names();
-    for (const char* dots : { ".", ".." }) {
-        if (matches(wildcard, dots))
-            search.entries.push_back(Entry{ dots, dots, A_SUBDIR, {} });
+    for (std::string_view dots : { ".", ".." }) {
+        if (matches(wildcard, dots)) {
+            Span span = search.append(dots);
+            search.entries.push_back(Entry{ A_SUBDIR, span, span, span });
+        }
     }
     std::size_t first_sorted = search.entries.size();
     while (const dirent* entry = readdir(stream.get())) {
         std::string_view native = entry->d_name;
         if (native == "." || native == "..")
             continue;
-        Entry item{ std::string(native), converter.to_ansi(native), 0, {} };
+        std::size_t mark = search.text.size();
+        Entry item{ 0, search.append(native), {}, {} };
+        item.name = posix::is_ascii(native) ? item.native : search.append(converter.to_ansi(native));
         // A name longer than the record's field could not be handed out on
         // Windows either.
-        if (item.name.size() >= sizeof(FindData::name) || !matches(wildcard, item.name))
+        bool listed = item.name.size < sizeof(FindData::name) && matches(wildcard, search.view(item.name))
+            && attributes_of(dirfd(stream.get()), *entry, &item.attrib);
+        if (!listed) {
+            search.text.resize(mark);
             continue;
-        if (!attributes_of(dirfd(stream.get()), *entry, &item.attrib))
-            continue;
+        }
         if (native.front() == '.')
             item.attrib |= A_HIDDEN;
-        item.order_key = order_key(native);
-        search.entries.push_back(std::move(item));
+        item.key = key_for(search, item.native);
+        search.entries.push_back(item);
     }
     stream.reset();
+    // Ties (names that differ only in case) go by the raw bytes.
+    auto comes_before = [&search](const Entry& a, const Entry& b) {
+        int order = search.view(a.key).compare(search.view(b.key));
+        return order != 0 ? order < 0 : search.view(a.native) < search.view(b.native);
+    };
     std::sort(search.entries.begin() + static_cast<std::ptrdiff_t>(first_sorted), search.entries.end(), comes_before);
     return true;
 }
 
-void fill(const Entry& entry, FindData* data)
+void fill(const Search& search, const Entry& entry, FindData* data)
 {
     // The times and the size are not read by any caller.
-    *data = FindData{};
     data->attrib = entry.attrib;
-    std::memcpy(data->name, entry.name.c_str(), entry.name.size() + 1);
+    data->time_create = data->time_access = data->time_write = 0;
+    data->size = 0;
+    std::string_view name = search.view(entry.name);
+    std::memcpy(data->name, name.data(), name.size());
+    data->name[name.size()] = '\0';
 }
 
 Search* search_of(SearchHandle handle)
@@ -234,7 +290,7 @@ SearchHandle find_first(const char* pattern, FindData* data)
         auto search = std::make_unique<Search>();
         if (!read_directory(directory, wildcard, *search) || search->entries.empty())
             return SEARCH_FAILED;
-        fill(search->entries[0], data);
+        fill(*search, search->entries[0], data);
         search->next = 1;
         return reinterpret_cast<SearchHandle>(search.release());
     } catch (const std::bad_alloc&) {
@@ -247,7 +303,7 @@ int find_next(SearchHandle handle, FindData* data)
     Search* search = search_of(handle);
     if (!search || search->next >= search->entries.size())
         return -1;
-    fill(search->entries[search->next++], data);
+    fill(*search, search->entries[search->next++], data);
     return 0;
 }
 

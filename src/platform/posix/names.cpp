@@ -90,7 +90,8 @@ std::size_t bad_character_length(std::string_view rest, bool from_utf8)
 
 std::string convert(iconv_t converter, std::string_view text, bool from_utf8)
 {
-    if (converter == NO_CONVERTER)
+    // Most names are ASCII, which needs no conversion.
+    if (converter == NO_CONVERTER || is_ascii(text))
         return std::string(text);
     std::string result;
     std::string_view rest = text;

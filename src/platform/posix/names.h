@@ -4,6 +4,8 @@
 
 #include <iconv.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -31,6 +33,24 @@ private:
     iconv_t to_ansi_;
     iconv_t to_utf8_;
 };
+
+// Every code page here keeps ASCII bytes as they are.
+inline bool is_ascii(std::string_view text)
+{
+    // Eight bytes at a time: names are checked twice per entry and pass.
+    std::size_t at = 0;
+    for (; at + 8 <= text.size(); at += 8) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + at, 8);
+        if (word & 0x8080808080808080u)
+            return false;
+    }
+    for (; at < text.size(); ++at) {
+        if (static_cast<unsigned char>(text[at]) >= 0x80)
+            return false;
+    }
+    return true;
+}
 
 // The process's converter, for the code page of LC_ALL, LC_CTYPE or LANG as
 // they stand at the first call.
