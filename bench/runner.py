@@ -25,6 +25,7 @@ PROGRAM_CPU = 0  # the measured programs and the wine server
 RUNNER_CPU = 1  # this script, which polls
 POLL_SLEEP = 0.0001
 RUN_TIMEOUT = 300.0
+STALL_SECONDS = 10.0
 SEED = 1
 DEFAULT_SIZES = [1000, 10000, 100000]
 RUNS = {0: 7, 1000: 9, 10000: 7, 100000: 5, 1000000: 3}
@@ -101,6 +102,8 @@ class Run:
         self.walk = None  # list file created to list complete (tools and floors)
         self.exit = None  # start to exit
         self.peak_kib = None
+        self.cpu = None  # user and system time, as GNU time gives them (10 ms steps)
+        self.user = None
         self.lines = None
 
 
@@ -116,7 +119,7 @@ def run_once(program, directory, list_bytes, echo_path, env):
     try:
         os.set_blocking(master, False)
         os.write(master, b"x")
-        argv = ["/usr/bin/time", "-f", "%M", "-o", peak_path, "taskset", "-c", str(PROGRAM_CPU)] + program.argv
+        argv = ["/usr/bin/time", "-f", "%M %U %S", "-o", peak_path, "taskset", "-c", str(PROGRAM_CPU)] + program.argv
         start = time.perf_counter()
         # Only the tool reads keys. Given a terminal, Wine would start a console host beside the
         # others, which competes for the one CPU during their walk.
@@ -124,6 +127,7 @@ def run_once(program, directory, list_bytes, echo_path, env):
         process = subprocess.Popen(argv, cwd=directory, env=env, stdin=stdin, stdout=echo, stderr=subprocess.DEVNULL,
                                    start_new_session=True)
         opened = done = None
+        last_size, last_change = -1, start
         writes_list = program.kind != "ref"
         while True:
             now = time.perf_counter()
@@ -136,6 +140,13 @@ def run_once(program, directory, list_bytes, echo_path, env):
                         done = now
                         # The second key: the tool waits for it after its report.
                         os.write(master, b"x")
+                    elif size != last_size:
+                        last_size, last_change = size, now
+                    elif now - last_change > STALL_SECONDS:
+                        os.killpg(process.pid, signal.SIGKILL)
+                        process.wait()
+                        raise RuntimeError("{}: the list stopped at {} bytes, {} expected".format(
+                            program.label, size, list_bytes))
                 except FileNotFoundError:
                     pass
             if process.poll() is not None:
@@ -157,7 +168,10 @@ def run_once(program, directory, list_bytes, echo_path, env):
         else:
             result.run = result.exit
         with open(peak_path) as f:
-            result.peak_kib = int(f.read().split()[-1])
+            peak, user, system = f.read().split()[-3:]
+        result.peak_kib = int(peak)
+        result.cpu = float(user) + float(system)
+        result.user = float(user)
     finally:
         echo.close()
         drain(master)
@@ -338,13 +352,15 @@ def main():
                     "walk": summary([r.walk for r in got]),
                     "exit": summary([r.exit for r in got]),
                     "peak_kib": summary([r.peak_kib for r in got]),
+                    "cpu": summary([r.cpu for r in got]),
+                    "user": summary([r.user for r in got]),
                     "lines": lines[(program.key, echo)],
                 }
                 s = size_result["cases"]["{}/{}".format(program.key, echo)]
-                log("  {:28} echo {:4}  run {:8.4f} s  walk {}  peak {} KiB  lines {}".format(
+                log("  {:28} echo {:4}  run {:8.4f} s  walk {}  user {:.2f} s  cpu {:.2f} s  peak {} KiB  lines {}".format(
                     program.label, echo, s["run"]["median"],
                     "{:8.4f} s".format(s["walk"]["median"]) if s["walk"] else "    -   ",
-                    s["peak_kib"]["median"], s["lines"]))
+                    s["user"]["median"], s["cpu"]["median"], s["peak_kib"]["median"], s["lines"]))
             results["sizes"][str(files)] = size_result
 
         if not args.no_console:
