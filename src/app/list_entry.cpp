@@ -1,6 +1,8 @@
 // List entries: the file's path relative to the start directory, forward slashes.
 #include "app/list_entry.h"
 
+#include <cstring>
+
 #include "app/main_sequence.h"
 #include "platform/platform.h"
 #include "services/console_output.h"
@@ -10,6 +12,15 @@ std::string replace_all(const std::string& source, const std::string& find, cons
 {
     if (find.empty())
         return source;
+    // One byte for one byte (the path separators) needs no rebuilding, and
+    // inserted text cannot be searched again then either.
+    if (find.size() == 1 && replacement.size() == 1) {
+        std::string result = source;
+        char* end = result.data() + result.size();
+        for (char* at = result.data(); (at = static_cast<char*>(std::memchr(at, find[0], end - at))); ++at)
+            *at = replacement[0];
+        return result;
+    }
     std::string result;
     result.reserve(source.size());
     std::size_t from = 0;

@@ -48,7 +48,7 @@ struct Search {
     std::vector<Entry> entries;
     std::size_t next = 0;
 
-    std::string_view view(Span span) const { return std::string_view(text).substr(span.at, span.size); }
+    std::string_view view(Span span) const { return std::string_view(text.data() + span.at, span.size); }
 
     Span append(std::string_view bytes)
     {
@@ -143,10 +143,10 @@ std::string order_key(std::string_view utf8)
     return key;
 }
 
-Span key_for(Search& search, Span native)
+Span key_for(Search& search, Span native, bool ascii)
 {
     std::string_view name = search.view(native);
-    if (!posix::is_ascii(name))
+    if (!ascii)
         return search.append(order_key(name));
     if (std::none_of(name.begin(), name.end(), [](char c) { return c >= 'a' && c <= 'z'; }))
         return native;
@@ -236,7 +236,8 @@ bool read_directory(const std::string& directory, std::string_view wildcard, Sea
             continue;
         std::size_t mark = search.text.size();
         Entry item{ 0, search.append(native), {}, {} };
-        item.name = posix::is_ascii(native) ? item.native : search.append(converter.to_ansi(native));
+        bool ascii = posix::is_ascii(native);
+        item.name = ascii ? item.native : search.append(converter.to_ansi(native));
         // A name longer than the record's field could not be handed out on
         // Windows either.
         bool listed = item.name.size < sizeof(FindData::name) && matches(wildcard, search.view(item.name))
@@ -247,7 +248,7 @@ bool read_directory(const std::string& directory, std::string_view wildcard, Sea
         }
         if (native.front() == '.')
             item.attrib |= A_HIDDEN;
-        item.key = key_for(search, item.native);
+        item.key = key_for(search, item.native, ascii);
         search.entries.push_back(item);
     }
     stream.reset();
