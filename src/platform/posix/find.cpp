@@ -150,7 +150,10 @@ Span key_for(Search& search, Span native, bool ascii)
         return search.append(order_key(name));
     if (std::none_of(name.begin(), name.end(), [](char c) { return c >= 'a' && c <= 'z'; }))
         return native;
-    Span key = search.append(name);
+    // A copy of the text's own bytes: append them by position, which stays
+    // valid when the text grows.
+    Span key{ static_cast<uint32_t>(search.text.size()), native.size };
+    search.text.append(search.text, native.at, native.size);
     for (char& c : std::span(search.text).subspan(key.at, key.size))
         c = upper(c);
     return key;
