@@ -3,6 +3,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <locale.h>
+#ifdef __APPLE__
+#include <xlocale.h>  // newlocale and towupper_l
+#endif
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -304,7 +307,7 @@ SearchHandle find_first(const char* pattern, FindData* data)
 
 int find_next(SearchHandle handle, FindData* data)
 {
-    Search* search = search_of(handle);
+    Search* search = handle == SEARCH_FAILED ? nullptr : search_of(handle);
     if (!search || search->next >= search->entries.size())
         return -1;
     fill(*search, search->entries[search->next++], data);

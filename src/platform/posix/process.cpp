@@ -66,7 +66,13 @@ void exit_process(int32_t status)
     std::exit(status);
 }
 
-void set_app_type(int) { }
+// A console application: output to a pipe whose reader has gone fails like a
+// WriteFile to a broken pipe, instead of ending the process mid-walk with the
+// list file's buffered bytes lost.
+void set_app_type(int)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 void set_fault_filter(FaultFilter) { }
 

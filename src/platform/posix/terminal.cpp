@@ -97,13 +97,16 @@ bool enter_wait_mode(int fd)
     action.sa_handler = on_ending_signal;
     sigemptyset(&action.sa_mask);
     for (std::size_t i = 0; i < std::size(ENDING_SIGNALS); ++i) {
-        sigaction(ENDING_SIGNALS[i], &action, &saved_actions[i]);
+        sigaction(ENDING_SIGNALS[i], nullptr, &saved_actions[i]);
         // A signal the process was started to ignore stays ignored.
-        if (saved_actions[i].sa_handler == SIG_IGN)
-            sigaction(ENDING_SIGNALS[i], &saved_actions[i], nullptr);
+        if (saved_actions[i].sa_handler != SIG_IGN)
+            sigaction(ENDING_SIGNALS[i], &action, nullptr);
     }
     wait_mode_fd = fd;
-    mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    // Ctrl+S, Ctrl+Q, Ctrl+V and Ctrl+O are keys too, as on a Windows console;
+    // ISIG stays, so Ctrl+C remains a signal.
+    mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+    mode.c_iflag &= ~static_cast<tcflag_t>(IXON);
     mode.c_cc[VMIN] = 0;
     mode.c_cc[VTIME] = 0;
     if (tcsetattr(fd, TCSANOW, &mode) != 0) {
@@ -138,6 +141,10 @@ void read_pending(int fd)
         ssize_t got = read(fd, bytes + size, sizeof bytes - size);
         if (got < 0 && errno == EINTR)
             continue;
+        // A terminal that hung up without a SIGHUP reaching us (ignored or
+        // blocked) answers EIO for ever: take it as the close event.
+        if (got < 0 && errno == EIO && received_event == 0)
+            received_event = CTRL_CLOSE_EVENT;
         if (got <= 0)
             break;
         size += static_cast<std::size_t>(got);
