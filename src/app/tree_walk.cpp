@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr int32_t FILE_MASK = 0x27;
-constexpr int32_t SUBDIR_MASK = 0x10;
+constexpr int32_t FILE_MASK = A_RDONLY | A_HIDDEN | A_SYSTEM | A_ARCH;
+constexpr int32_t SUBDIR_MASK = A_SUBDIR;
 constexpr const char* SEARCH_PATTERN = "*.*";
 
 bool is_excluded(const std::string& name)
