@@ -46,5 +46,5 @@ int32_t emit_entry(const std::string& path, const std::string& name)
     std::string entry = replace_all(text, std::string(1, platform::PATH_SEPARATOR), "/");
     print_line(entry);
     text.assign(entry).append("\r\n");
-    return put_bytes(list_file_number, 0, std::move(text));
+    return put_bytes(list_file_number, 0, text);
 }

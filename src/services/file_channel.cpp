@@ -121,7 +121,7 @@ int32_t open_channel(const std::string& name, int32_t mode, int32_t access, int3
     return FILE_OK;
 }
 
-int32_t put_bytes(int32_t file_number, int32_t position, std::string text)
+int32_t put_bytes(int32_t file_number, int32_t position, std::string_view text)
 {
     if (text.empty())
         return FILE_OK;

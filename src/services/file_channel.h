@@ -32,7 +32,7 @@ int32_t find_free_file_number();
     int32_t file_number, int32_t record_length, std::optional<std::string_view> keyword);
 
 // Writes the text at the current position (position 0); nothing is added.
-[[nodiscard]] int32_t put_bytes(int32_t file_number, int32_t position, std::string text);
+[[nodiscard]] int32_t put_bytes(int32_t file_number, int32_t position, std::string_view text);
 
 // Closes one channel, or every channel for 0. A buffered write-out that fails
 // is reported as FILE_ERR_IO, so that a truncated file never passes as written.

@@ -144,9 +144,9 @@ const char* code_page_for_locale(std::string_view locale)
 }
 
 NameConverter::NameConverter(const char* code_page)
+    : to_ansi_(iconv_open(code_page, "UTF-8"))
+    , to_utf8_(iconv_open("UTF-8", code_page))
 {
-    to_ansi_ = iconv_open(code_page, "UTF-8");
-    to_utf8_ = iconv_open("UTF-8", code_page);
     if (to_ansi_ == NO_CONVERTER || to_utf8_ == NO_CONVERTER) {
         if (to_ansi_ != NO_CONVERTER)
             iconv_close(to_ansi_);

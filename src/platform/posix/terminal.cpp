@@ -59,7 +59,7 @@ void on_ending_signal(int signal_number)
 void on_close_signal(int signal_number)
 {
     int saved_errno = errno;
-    received_event = signal_number == SIGHUP ? CTRL_CLOSE_EVENT : CTRL_SHUTDOWN_EVENT;
+    received_event = static_cast<sig_atomic_t>(signal_number == SIGHUP ? CTRL_CLOSE_EVENT : CTRL_SHUTDOWN_EVENT);
     restore_mode_now();
     errno = saved_errno;
 }
