@@ -128,6 +128,8 @@ def write(results, out):
     lines = ["# Benchmark results", ""]
     lines += ["Machine: {cpu}, {cpus} CPUs, {memory}; {os}, kernel {kernel}; file system {filesystem}.".format(**m),
               "{wine}; {gcc}; {mingw}; {find}.".format(**m),
+              # Results made before there was a 64-bit twin do not name the build: it was the i686 one.
+              "Windows build: {}.".format(m.get("windows_build", "i686 exe (build/native/win32/autooverridelist.exe) under wine")),
               "Run {date}; load average before the run {load}.".format(
                   date=m["date"], load=" ".join(m["load"])), ""]
     lines += ["Made by `bench/run`; bench/README.md says what is measured. Every program and the wine server",

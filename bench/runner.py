@@ -42,17 +42,33 @@ class Program:
         self.wine = wine
 
 
-def programs(build):
-    wine_exe = os.path.join(build, "win32", "autooverridelist.exe")
-    wine_floor = os.path.join(build, "win32", "bench", "floor", "floor_findfirst.exe")
+class WindowsBuild:
+    """The Windows build this host can run: the i686 exe through the wrapper, else its x86_64 twin under wine64."""
+
+    def __init__(self, build):
+        if harness.can_run_32bit():
+            self.arch, self.directory, self.wine, self.compiler = "i686", "win32", harness.WINE_WRAPPER, "i686"
+        else:
+            self.arch, self.directory, self.wine, self.compiler = "x86_64", "win64", harness.WINE64_LOADER, "x86_64"
+        self.exe = os.path.join(build, self.directory, "autooverridelist.exe")
+        self.floor = os.path.join(build, self.directory, "bench", "floor", "floor_findfirst.exe")
+        # A prefix per loader, as in the end-to-end tests.
+        self.prefix = os.path.join(build, "bench", "wineprefix" if self.arch == "i686" else "wineprefix64")
+
+    def describe(self):
+        return "{} exe ({}) under {}".format(self.arch, os.path.relpath(self.exe, REPO), self.wine)
+
+
+def programs(build, windows):
+    wine = windows.wine
     find = ["find", ".", "-name", "Video", "-type", "d", "-prune", "-o", "-type", "f", "-path", "./*/*", "-print"]
     return [
         Program("native", "native build", "tool", [os.path.join(build, "autooverridelist")]),
         Program("floor_readdir", "readdir floor", "floor", [os.path.join(build, "bench", "floor", "floor_readdir")]),
         Program("find", "GNU find", "ref", find),
-        Program("exe", "exe under Wine", "tool", ["wine", wine_exe], wine=True),
-        Program("floor_findfirst", "_findfirst floor (Wine)", "floor", ["wine", wine_floor], wine=True),
-        Program("cmd_dir", "Wine cmd /c dir /s /b /a-d", "ref", ["wine", "cmd", "/c", "dir", "/s", "/b", "/a-d"], wine=True),
+        Program("exe", "exe under Wine", "tool", [wine, windows.exe], wine=True),
+        Program("floor_findfirst", "_findfirst floor (Wine)", "floor", [wine, windows.floor], wine=True),
+        Program("cmd_dir", "Wine cmd /c dir /s /b /a-d", "ref", [wine, "cmd", "/c", "dir", "/s", "/b", "/a-d"], wine=True),
     ]
 
 
@@ -197,16 +213,13 @@ def drain(fd):
 # ---- Wine ------------------------------------------------------------------------
 
 
-def wine_env(prefix):
-    env = harness.wine_env(prefix)
-    return env
-
-
-def start_wineserver(prefix):
-    env = wine_env(prefix)
+def start_wineserver(windows):
+    prefix = windows.prefix
+    env = harness.wine_env(prefix, windows.wine)
     if not os.path.isdir(os.path.join(prefix, "drive_c")):
         log("making the Wine prefix {} (once, 10-20 s)".format(prefix))
-        subprocess.run(["wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run([windows.wine, "wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL)
     # Pinned with the programs: unpinned Wine on two cores times bimodally.
@@ -214,8 +227,8 @@ def start_wineserver(prefix):
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def stop_wineserver(prefix):
-    subprocess.run(["wineserver", "-k"], env=wine_env(prefix), stderr=subprocess.DEVNULL)
+def stop_wineserver(windows):
+    subprocess.run(["wineserver", "-k"], env=harness.wine_env(windows.prefix, windows.wine), stderr=subprocess.DEVNULL)
 
 
 # ---- Console case ---------------------------------------------------------------------
@@ -258,7 +271,7 @@ def summary(values):
     return {"median": statistics.median(values), "min": min(values), "max": max(values), "n": len(values)}
 
 
-def machine():
+def machine(windows):
     def first(command):
         try:
             return subprocess.run(command, capture_output=True, text=True).stdout.strip().splitlines()[0]
@@ -279,9 +292,10 @@ def machine():
         "memory": "{:.1f} GiB".format(mem_kib / 2**20),
         "kernel": platform.release(),
         "os": first(["sh", "-c", ". /etc/os-release && echo $PRETTY_NAME"]),
-        "wine": first(["wine", "--version"]),
+        "wine": first([windows.wine, "--version"]),
+        "windows_build": windows.describe(),
         "gcc": first(["g++", "--version"]),
-        "mingw": first(["i686-w64-mingw32-g++", "--version"]),
+        "mingw": first(["{}-w64-mingw32-g++".format(windows.compiler), "--version"]),
         "find": first(["find", "--version"]),
         "filesystem": first(["stat", "-f", "-c", "%T", BENCH]),
         "date": time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
@@ -311,10 +325,11 @@ def main():
     os.makedirs(args.out, exist_ok=True)
     os.sched_setaffinity(0, {RUNNER_CPU})
 
-    prefix = os.path.join(args.build, "bench", "wineprefix")
+    windows = WindowsBuild(args.build)
+    log("Windows build: " + windows.describe())
     native_env = harness.base_env()
-    wine = wine_env(prefix)
-    chosen = programs(args.build)
+    wine = harness.wine_env(windows.prefix, windows.wine)
+    chosen = programs(args.build, windows)
     if args.only:
         keys = args.only.split(",")
         chosen = [p for p in chosen if p.key in keys]
@@ -323,10 +338,10 @@ def main():
         if program.key != "cmd_dir" and program.kind != "ref" and not os.path.isfile(exe):
             raise SystemExit("not built: {} (run bench/run, or the README's test command)".format(exe))
 
-    results = {"machine": machine(), "sizes": {}, "console": {}}
+    results = {"machine": machine(windows), "sizes": {}, "console": {}}
     echo_path = os.path.join(args.trees, "echo.txt")
     if any(p.wine for p in chosen):
-        start_wineserver(prefix)
+        start_wineserver(windows)
     try:
         for files in sizes:
             directory, listed, list_bytes = tree(args.trees, files)
@@ -369,8 +384,8 @@ def main():
             harness.POLL_SECONDS = 0.01
             for files in console_sizes:
                 directory, listed, list_bytes = tree(args.trees, files)
-                for program in (harness.NativeProgram(chosen_path(args.build, "native")),
-                                harness.WineProgram(chosen_path(args.build, "exe"), prefix)):
+                for program in (harness.NativeProgram(os.path.join(args.build, "autooverridelist")),
+                                harness.WineProgram(windows.exe, windows.prefix, windows.wine)):
                     rates = []
                     for _ in range(3):
                         rate, seconds = console_run(program, directory, list_bytes, listed)
@@ -380,7 +395,7 @@ def main():
                                                                              statistics.median(rates)))
     finally:
         if any(p.wine for p in chosen):
-            stop_wineserver(prefix)
+            stop_wineserver(windows)
 
     with open(os.path.join(args.out, "results.json"), "w") as f:
         json.dump(results, f, indent=1)
@@ -389,12 +404,6 @@ def main():
     report.write(results, args.out)
     log("results in {}".format(args.out))
     return 0
-
-
-def chosen_path(build, key):
-    if key == "native":
-        return os.path.join(build, "autooverridelist")
-    return os.path.join(build, "win32", "autooverridelist.exe")
 
 
 if __name__ == "__main__":

@@ -5,12 +5,14 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
-// msvcrt.dll's own exports with its 32-bit-time _finddata_t; the mingw headers
-// map _findfirst to other exports.
+// msvcrt.dll's own exports, with the architecture's _finddata_t; the mingw
+// headers map _findfirst to other exports.
 extern "C" {
 __declspec(dllimport) intptr_t __cdecl _findfirst(const char* pattern, void* data);
 __declspec(dllimport) int __cdecl _findnext(intptr_t handle, void* data);
@@ -19,14 +21,18 @@ __declspec(dllimport) int __cdecl _findclose(intptr_t handle);
 
 namespace {
 
+// i686 msvcrt's times are 32-bit, x86_64's 64-bit (the name then sits at 36).
+using FindTime = std::conditional_t<sizeof(void*) == 8, int64_t, int32_t>;
+
 struct FindData {
     uint32_t attrib;
-    int32_t time_create;
-    int32_t time_access;
-    int32_t time_write;
+    FindTime time_create;
+    FindTime time_access;
+    FindTime time_write;
     uint32_t size;
     char name[260];
 };
+static_assert(offsetof(FindData, name) == (sizeof(void*) == 8 ? 36 : 20));
 
 constexpr uint32_t A_SUBDIR = 0x10;
 constexpr uint32_t NOT_ENTERED = 0x27;  // read-only, hidden, system, archive

@@ -1,6 +1,6 @@
 """End-to-end scenarios: the real exe under Wine, or the native program, driven through a tmux pane.
 
-usage: cases.py --exe EXE --prefix WINEPREFIX CASE
+usage: cases.py --exe EXE --prefix WINEPREFIX [--wine LOADER] CASE
        cases.py --native PROGRAM CASE
 """
 
@@ -15,6 +15,7 @@ import time
 
 from harness import (
     PANE_HEIGHT,
+    WINE_WRAPPER,
     NativeProgram,
     Session,
     WaitTimeout,
@@ -399,13 +400,14 @@ CASES = {
 def program_from_args(args):
     if args.native:
         return NativeProgram(os.path.abspath(args.native))
-    return WineProgram(os.path.abspath(args.exe), os.path.abspath(args.prefix))
+    return WineProgram(os.path.abspath(args.exe), os.path.abspath(args.prefix), args.wine)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.strip().splitlines()[0])
     parser.add_argument("--exe")
     parser.add_argument("--prefix")
+    parser.add_argument("--wine", default=WINE_WRAPPER, help="the Wine loader for --exe (default: %(default)s)")
     parser.add_argument("--native")
     parser.add_argument("case")
     args = parser.parse_args()

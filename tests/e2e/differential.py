@@ -1,6 +1,6 @@
 """Runs the exe under Wine and the native program on the same trees: their lists must be byte-identical.
 
-usage: differential.py --exe EXE --prefix WINEPREFIX --native PROGRAM
+usage: differential.py --exe EXE --prefix WINEPREFIX [--wine LOADER] --native PROGRAM
 """
 
 import argparse
@@ -9,7 +9,7 @@ import random
 import sys
 
 from cases import LIST_FILE, TREES, crlf_lines, run_dialogue
-from harness import NativeProgram, WineProgram, data_tree, make_files, read_bytes
+from harness import WINE_WRAPPER, NativeProgram, WineProgram, data_tree, make_files, read_bytes
 
 # Letters in Windows-1252 (é É ü Ü ñ å) and one outside it (日), which both programs show as "?".
 # Greek is left out: Wine maps it to Latin look-alikes rather than "?".
@@ -97,10 +97,11 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.strip().splitlines()[0])
     parser.add_argument("--exe", required=True)
     parser.add_argument("--prefix", required=True)
+    parser.add_argument("--wine", default=WINE_WRAPPER, help="the Wine loader (default: %(default)s)")
     parser.add_argument("--native", required=True)
     args = parser.parse_args()
     programs = [
-        WineProgram(os.path.abspath(args.exe), os.path.abspath(args.prefix)),
+        WineProgram(os.path.abspath(args.exe), os.path.abspath(args.prefix), args.wine),
         NativeProgram(os.path.abspath(args.native)),
     ]
     failures = []

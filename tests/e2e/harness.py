@@ -32,13 +32,47 @@ def base_env():
     return env
 
 
-def wine_env(prefix):
-    """The environment for every Wine command: isolated prefix, no debug noise."""
+# The loaders: Debian's wrapper, which picks the 32-bit loader whenever wine32 is installed, even on
+# a host whose kernel cannot run it, and the 64-bit loader itself.
+WINE_WRAPPER = "wine"
+WINE32_LOADER = "/usr/lib/wine/wine"
+WINE64_LOADER = "/usr/lib/wine/wine64"
+FORCE_WIN64_VARIABLE = "AOL_FORCE_WIN64"
+
+
+def forced_win64():
+    """Whether AOL_FORCE_WIN64 (set, and not 0) asks for the 64-bit path on any host."""
+    return os.environ.get(FORCE_WIN64_VARIABLE, "") not in ("", "0")
+
+
+def can_run_32bit():
+    """Whether this host runs 32-bit Windows programs: whether the 32-bit Wine loader starts at all.
+
+    Where the kernel refuses i386 programs, it fails with "Exec format error"; where wine32 is
+    missing, it does not exist. With AOL_FORCE_WIN64 the answer is no on any host.
+    """
+    if forced_win64():
+        return False
+    try:
+        result = subprocess.run(
+            [WINE32_LOADER, "--version"], stdin=subprocess.DEVNULL, capture_output=True, timeout=60
+        )
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+    return result.returncode == 0
+
+
+def wine_env(prefix, wine=WINE_WRAPPER):
+    """The environment for every Wine command run through the loader wine: isolated prefix, no debug noise."""
     env = base_env()
     env["WINEPREFIX"] = prefix
     env["WINEDEBUG"] = "-all"
     # Mono and Gecko are not needed by a console tool; skipping them keeps the prefix small.
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    # Run directly, a loader starts the prefix's own processes with itself too, as the wrapper does
+    # when it falls back to wine64.
+    if wine != WINE_WRAPPER:
+        env["WINELOADER"] = wine
     return env
 
 
@@ -48,14 +82,17 @@ def windows_path(unix_dir):
 
 
 class WineProgram:
-    """The Windows exe under Wine; its report names the directory as Wine's drive Z: path."""
+    """The Windows exe under Wine, run through the loader wine; its report names the directory as drive Z:."""
 
     kind = "wine"
 
-    def __init__(self, exe, prefix):
+    def __init__(self, exe, prefix, wine=WINE_WRAPPER):
         self.exe = exe
-        self.env = wine_env(prefix)
-        self.command = "env WINEPREFIX={} WINEDEBUG=-all wine {}".format(shlex.quote(prefix), shlex.quote(exe))
+        self.wine = wine
+        self.env = wine_env(prefix, wine)
+        self.command = "env WINEPREFIX={} WINEDEBUG=-all {} {}".format(
+            shlex.quote(prefix), shlex.quote(wine), shlex.quote(exe)
+        )
 
     def shown_dir(self, data_dir):
         return windows_path(data_dir) + "\\"

@@ -7,8 +7,9 @@
 
 #include <cstdint>
 
-// msvcrt.dll's own wildcard search, with its 32-bit-time _finddata_t. The
-// mingw headers map _findfirst to other exports; these are the originals.
+// msvcrt.dll's own wildcard search, which fills the architecture's _finddata_t
+// (find.cpp). The mingw headers map _findfirst to other exports; these are the
+// originals.
 extern "C" {
 __declspec(dllimport) intptr_t __cdecl _findfirst(const char* pattern, void* data);
 __declspec(dllimport) int __cdecl _findnext(intptr_t handle, void* data);
