@@ -334,6 +334,74 @@ def case_redirected(program):
         check(read_bytes(out_path) == whole, "bytes written after the second key")
 
 
+def run_on_pty(program, data_dir, env, stdout_path=None):
+    """The whole run with a pseudo-terminal as standard input, and as standard output unless
+    stdout_path is given: a key is typed every 0.2 s until the end. Returns what the terminal got."""
+    master, slave = os.openpty()
+    out = open(stdout_path, "wb") if stdout_path else None
+    got = b""
+    try:
+        process = subprocess.Popen([program.exe], cwd=data_dir, env=env, stdin=slave, stdout=out or slave,
+                                   stderr=subprocess.DEVNULL, start_new_session=True)
+        os.close(slave)
+        slave = None
+        os.set_blocking(master, False)
+        deadline = time.monotonic() + 30
+        while process.poll() is None:
+            check(time.monotonic() < deadline, "no end after 30 s; terminal got {!r}".format(got))
+            os.write(master, b"x")
+            time.sleep(0.2)
+            got += drain_pty(master)
+        check(process.returncode == 0, "exit status {}".format(process.returncode))
+        got += drain_pty(master)
+    finally:
+        if slave is not None:
+            os.close(slave)
+        os.close(master)
+        if out:
+            out.close()
+    return got
+
+
+def drain_pty(fd):
+    got = b""
+    try:
+        while True:
+            chunk = os.read(fd, 65536)
+            if not chunk:
+                break
+            got += chunk
+    except (BlockingIOError, OSError):
+        pass
+    return got
+
+
+def case_accented(program):
+    # The terminal shows names in its own character set; a file or pipe gets the list's bytes.
+    entry = "Textures/Caf\u00e9/cr\u00e8me.dds"
+    ansi = entry.encode("cp1252")
+    with data_tree() as root:
+        data_dir = os.path.join(root, "Donn\u00e9es")
+        make_files(data_dir, [entry])
+        shown = program.shown_dir(data_dir)
+        report = "{}{}' directory.".format(REPORT_FIRST, shown)
+        out_path = os.path.join(root, "out.bin")
+        c_locale = dict(program.env, LANG="C")
+        runs = [
+            ("UTF-8 terminal", program.env, None, [entry.encode("utf-8"), report.encode("utf-8")]),
+            ("redirected", program.env, out_path, [ansi + b"\r\n", report.encode("cp1252") + b"\r\n"]),
+            ("C locale terminal", c_locale, None, [b"Textures/Caf?/cr?me.dds", report.encode("ascii", "replace")]),
+        ]
+        for what, env, stdout_path, expected in runs:
+            terminal = run_on_pty(program, data_dir, env, stdout_path)
+            got = read_bytes(out_path) if stdout_path else terminal
+            for text in expected:
+                check(text in got, "{}: {!r} not in {!r}".format(what, text, got))
+            with open(os.path.join(data_dir, LIST_FILE), "rb") as f:
+                listed = f.read()
+            check(listed == ansi + b"\r\n", "{}: list file holds {!r}".format(what, listed))
+
+
 SHELL_PROMPT = "aol-e2e$ "
 
 
@@ -393,7 +461,7 @@ CASES = {
         "scroll": case_scroll,
         "keys": case_keys,
     },
-    "native": {**BOTH, "ctrl_c": case_ctrl_c, "hangup": case_hangup},
+    "native": {**BOTH, "ctrl_c": case_ctrl_c, "hangup": case_hangup, "accented": case_accented},
 }
 
 

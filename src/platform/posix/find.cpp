@@ -47,9 +47,11 @@ struct Entry {
 // All strings of a search share one buffer: a directory costs a few
 // allocations, not a few per entry.
 struct Search {
+    std::string pattern;  // as find_first was given it
     std::string text;
     std::vector<Entry> entries;
     std::size_t next = 0;
+    bool second_pass = false;
 
     std::string_view view(Span span) const { return std::string_view(text.data() + span.at, span.size); }
 
@@ -283,19 +285,52 @@ Search* search_of(SearchHandle handle)
     return reinterpret_cast<Search*>(handle);
 }
 
+// The listing of a search that was read to its end, kept for the one search
+// that may follow it on the same folder.
+//
+// The walk reads each folder twice, its files and then its subfolders, with
+// the same pattern; the subfolder search is the very next call of this family
+// after the file search has ended. Nothing the tool does in between touches
+// the folder (it only echoes and writes its list file, which exists before the
+// walk starts), so a second read would give the same listing. Any other first
+// call drops the kept listing, and a listing serves two passes at most: a
+// folder reached again later, or by another pattern, is read afresh.
+std::unique_ptr<Search> kept;
+
+std::unique_ptr<Search> take_kept(std::string_view pattern)
+{
+    std::unique_ptr<Search> search = std::move(kept);
+    if (!search || search->pattern != pattern)
+        return nullptr;
+    search->next = 0;
+    search->second_pass = true;
+    return search;
+}
+
+std::unique_ptr<Search> read_search(std::string_view text)
+{
+    std::size_t slash = text.rfind('/');
+    std::string directory
+        = slash == std::string_view::npos ? std::string(".") : posix::names().to_utf8(text.substr(0, slash + 1));
+    std::string_view wildcard = slash == std::string_view::npos ? text : text.substr(slash + 1);
+
+    auto search = std::make_unique<Search>();
+    if (!read_directory(directory, wildcard, *search) || search->entries.empty())
+        return nullptr;
+    search->pattern = text;
+    return search;
+}
+
 }  // namespace
 
 SearchHandle find_first(const char* pattern, FindData* data)
 {
     try {
         std::string_view text = pattern;
-        std::size_t slash = text.rfind('/');
-        std::string directory
-            = slash == std::string_view::npos ? std::string(".") : posix::names().to_utf8(text.substr(0, slash + 1));
-        std::string_view wildcard = slash == std::string_view::npos ? text : text.substr(slash + 1);
-
-        auto search = std::make_unique<Search>();
-        if (!read_directory(directory, wildcard, *search) || search->entries.empty())
+        std::unique_ptr<Search> search = take_kept(text);
+        if (!search)
+            search = read_search(text);
+        if (!search)
             return SEARCH_FAILED;
         fill(*search, search->entries[0], data);
         search->next = 1;
@@ -318,7 +353,10 @@ int find_close(SearchHandle handle)
 {
     if (handle == SEARCH_FAILED || !search_of(handle))
         return -1;
-    delete search_of(handle);
+    std::unique_ptr<Search> search(search_of(handle));
+    // A search closed before its end is not a whole pass.
+    if (!search->second_pass && search->next >= search->entries.size())
+        kept = std::move(search);
     return 0;
 }
 

@@ -144,7 +144,8 @@ const char* code_page_for_locale(std::string_view locale)
 }
 
 NameConverter::NameConverter(const char* code_page)
-    : to_ansi_(iconv_open(code_page, "UTF-8"))
+    : code_page_(code_page)
+    , to_ansi_(iconv_open(code_page, "UTF-8"))
     , to_utf8_(iconv_open("UTF-8", code_page))
 {
     if (to_ansi_ == NO_CONVERTER || to_utf8_ == NO_CONVERTER) {
@@ -152,6 +153,7 @@ NameConverter::NameConverter(const char* code_page)
             iconv_close(to_ansi_);
         if (to_utf8_ != NO_CONVERTER)
             iconv_close(to_utf8_);
+        code_page_ = DEFAULT_CODE_PAGE;
         to_ansi_ = iconv_open(DEFAULT_CODE_PAGE, "UTF-8");
         to_utf8_ = iconv_open("UTF-8", DEFAULT_CODE_PAGE);
     }

@@ -29,7 +29,11 @@ public:
     std::string to_ansi(std::string_view utf8) const;
     std::string to_utf8(std::string_view ansi) const;
 
+    // The code page converted to, after the fallback.
+    const char* code_page() const { return code_page_; }
+
 private:
+    const char* code_page_;
     iconv_t to_ansi_;
     iconv_t to_utf8_;
 };
