@@ -42,6 +42,11 @@ void add_entry(const std::string& path, uint32_t attrib);  // a file, or a direc
 void add_file(const std::string& path, uint32_t attrib = FILE_ATTRIB);
 void add_subdirectory(const std::string& path, uint32_t attrib = DIR_ATTRIB);
 
+// A search of this directory hands out this many entries ("." and ".."
+// included), then _findnext fails, as when the folder is removed meanwhile;
+// with 0, _findfirst fails.
+void end_searches_after(const std::string& path, std::size_t entries);
+
 // Handles from find_first not yet closed with find_close.
 int open_search_handles();
 

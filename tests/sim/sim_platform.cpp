@@ -23,11 +23,13 @@ struct Directory {
 struct Search {
     const Directory* directory;
     std::size_t next;
+    std::size_t end;  // entries handed out before _findnext fails
 };
 
 struct State {
     std::vector<std::string> calls;
     std::map<std::string, Directory> directories;
+    std::map<std::string, std::size_t> search_ends;
     std::map<platform::SearchHandle, Search> searches;
     platform::SearchHandle next_handle = 100;
     std::optional<std::string> current_directory = std::string("C:\\G\\Data");
@@ -149,6 +151,11 @@ void add_file(const std::string& path, uint32_t attrib)
 void add_subdirectory(const std::string& path, uint32_t attrib)
 {
     add_entry(path, attrib | DIR_ATTRIB);
+}
+
+void end_searches_after(const std::string& path, std::size_t entries)
+{
+    state.search_ends[path] = entries;
 }
 
 int open_search_handles()
@@ -284,9 +291,13 @@ SearchHandle find_first(const char* pattern, FindData* data)
     // Only "*.*" is simulated: the tool asks for nothing else.
     if (found == state.directories.end() || wildcard != "*.*" || found->second.entries.empty())
         return SEARCH_FAILED;
+    auto end = state.search_ends.find(found->first);
+    std::size_t size = end == state.search_ends.end() ? found->second.entries.size() : end->second;
+    if (size == 0)
+        return SEARCH_FAILED;
     *data = found->second.entries.front();
     SearchHandle handle = state.next_handle++;
-    state.searches[handle] = sim::Search{ &found->second, 1 };
+    state.searches[handle] = sim::Search{ &found->second, 1, size };
     return handle;
 }
 
@@ -297,7 +308,7 @@ int find_next(SearchHandle handle, FindData* data)
     if (found == state.searches.end())
         return -1;
     sim::Search& search = found->second;
-    if (search.next >= search.directory->entries.size())
+    if (search.next >= search.directory->entries.size() || search.next >= search.end)
         return -1;
     *data = search.directory->entries[search.next++];
     return 0;

@@ -1,5 +1,7 @@
 #include "app/tree_walk.h"
 
+#include <algorithm>
+
 #include "app/main_sequence.h"
 #include "services/dir_scan.h"
 #include "services/file_channel.h"
@@ -14,6 +16,11 @@ protected:
     void SetUp() override
     {
         SimTest::SetUp();
+        start();
+    }
+
+    static void start()
+    {
         sim::add_directory(ROOT);
         root_dir = ROOT + "\\";
         list_file_number = 1;
@@ -116,6 +123,41 @@ TEST_F(TreeWalkTest, AppendsTheMissingBackslashAndGoesOnAfterAFailedWrite)
     EXPECT_EQ(walk_tree(path), FILE_ERR_IO);
     EXPECT_EQ(path, ROOT + "\\");
     EXPECT_EQ(sim::stdout_lines(), (std::vector<std::string>{ "A/one", "A/two" }));
+}
+
+TEST_F(TreeWalkTest, AFolderRemovedWhileWalkedEndsItsSearchAndTheWalkGoesOn)
+{
+    struct Case {
+        const char* vanishing;  // relative; "" is the start directory
+        std::size_t entries;    // handed out before its searches fail; 0: none starts
+        std::vector<std::string> listed;
+    };
+    const std::vector<std::string> whole = { "A/a1", "A/a2", "A/Inner/i1", "Gone/g1", "Gone/g2", "Gone/G1/x", "Z/z1" };
+    const Case cases[] = {
+        { "Gone", 4, { "A/a1", "A/a2", "A/Inner/i1", "Gone/g1", "Gone/G1/x", "Z/z1" } },
+        { "Gone", 0, { "A/a1", "A/a2", "A/Inner/i1", "Z/z1" } },
+        { "A\\Inner", 2, { "A/a1", "A/a2", "Gone/g1", "Gone/g2", "Gone/G1/x", "Z/z1" } },
+        { "", 4, { "A/a1", "A/a2", "A/Inner/i1", "Gone/g1", "Gone/g2", "Gone/G1/x" } },
+        { "Z", 1, { "A/a1", "A/a2", "A/Inner/i1", "Gone/g1", "Gone/g2", "Gone/G1/x" } },
+        { "Nowhere", 0, whole },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.vanishing) + " after " + std::to_string(c.entries));
+        restart();
+        start();
+        for (const char* path : { "A", "A\\Inner", "Gone", "Gone\\G1", "Z" })
+            dir(path);
+        for (const std::string& entry : whole) {
+            std::string path = entry;
+            std::replace(path.begin(), path.end(), '/', '\\');
+            file(path);
+        }
+        std::string vanishing = c.vanishing;
+        sim::end_searches_after(vanishing.empty() ? ROOT : ROOT + "\\" + vanishing, c.entries);
+        EXPECT_EQ(walk(), c.listed);
+        EXPECT_EQ(sim::open_search_handles(), 0);
+        EXPECT_EQ(current_dir_scan->in_use, 0);
+    }
 }
 
 }  // namespace
