@@ -58,8 +58,8 @@ std::string locale_charset()
 }
 
 TerminalText::TerminalText(const char* code_page, const char* charset)
+    : converter_(iconv_open(charset, code_page))
 {
-    converter_ = iconv_open(charset, code_page);
     if (converter_ == NO_CONVERTER)
         converter_ = iconv_open(ASCII, code_page);
 }

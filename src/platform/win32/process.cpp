@@ -16,9 +16,7 @@ __declspec(dllimport) void __cdecl _cexit();
 // x86_64 msvcrt exports no __p__environ, only the _environ variable itself
 // (the headers' _environ is a macro that calls __p__environ). Its import slot
 // holds the variable's address: what __p__environ returns on i686.
-extern char*** const msvcrt_environ_address __asm__("__imp__environ");
-#else
-__declspec(dllimport) char*** __cdecl __p__environ();
+extern char*** const MSVCRT_ENVIRON_ADDRESS __asm__("__imp__environ");
 #endif
 }
 
@@ -101,7 +99,7 @@ void fetch_main_args()
     int startup_info = 0;
     __getmainargs(&argc, &argv, &env, 1, &startup_info);
 #if defined(_WIN64)
-    char*** volatile environment = msvcrt_environ_address;
+    char*** volatile environment = MSVCRT_ENVIRON_ADDRESS;
     (void)environment;
 #else
     (void)__p__environ();
