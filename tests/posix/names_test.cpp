@@ -71,8 +71,17 @@ TEST(PosixNames, ConversionReplacesWhatTheCodePageLacks)
             "a?b" },  // a byte that starts nothing
         { "a\xC3"
           "b",
-            "a?b" },                                       // a lead byte without its follower
-        { "a\xE4\xB8", "a?" },                             // a sequence cut off at the end
+            "a?b" },            // a lead byte without its follower
+        { "a\xE4\xB8", "a?" },  // a sequence cut off at the end
+        // Bad sequences fall apart where Wine's decoder breaks them.
+        { "a\xE0\x80\x80.b", "a??.b" },       // overlong: lead and second byte, then the third alone
+        { "a\xED\xA0\x80.b", "a??.b" },       // a surrogate
+        { "a\xF0\x80\x80\x80.b", "a???.b" },  // overlong in four bytes
+        { "a\xF4\x90\x80\x80.b", "a???.b" },  // beyond U+10FFFF
+        { "a\xC0\xAF.b", "a??.b" },           // a lead that starts nothing
+        { "a\xE9"
+          "c",
+            "a?" },                                        // cut off by the end: the last byte goes with it
         { std::string(600, 'x'), std::string(600, 'x') },  // longer than one iconv chunk
     };
     for (const Case& c : cases) {

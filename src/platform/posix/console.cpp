@@ -64,13 +64,14 @@ bool write_to_terminal(int fd, const void* bytes, uint32_t count, uint32_t* writ
 
 }  // namespace
 
+// A stream closed at start has no handle, as a Windows process started
+// without that standard handle.
 Handle get_std_handle(int32_t which)
 {
-    if (which == STD_INPUT)
-        return posix::handle_for_fd(STDIN_FILENO);
-    if (which == STD_OUTPUT)
-        return posix::handle_for_fd(STDOUT_FILENO);
-    return nullptr;
+    int fd = which == STD_INPUT ? STDIN_FILENO : which == STD_OUTPUT ? STDOUT_FILENO : -1;
+    if (fd < 0 || posix::std_descriptor_was_closed(fd))
+        return nullptr;
+    return posix::handle_for_fd(fd);
 }
 
 bool get_console_mode(Handle, uint32_t*)

@@ -111,32 +111,15 @@ void append_unit(std::string& key, char16_t unit)
 // Wine orders a directory by the names' UTF-16 units compared without regard
 // to case (both sides upper-cased, accented letters included). The key holds
 // those units so that a plain byte comparison gives the same order; for an
-// ASCII name it is simply the name upper-cased (see key_for). A byte that is
-// no valid UTF-8 stands for U+FFFD.
+// ASCII name it is simply the name upper-cased (see key_for). Bytes that are
+// no valid UTF-8 stand for U+FFFD, in the parts that Wine's decoder makes.
 std::string order_key(std::string_view utf8)
 {
     std::string key;
     key.reserve(utf8.size() + utf8.size() / 2);
     for (std::size_t at = 0; at < utf8.size();) {
-        auto byte = static_cast<unsigned char>(utf8[at]);
-        std::size_t length = byte < 0x80  ? 1
-            : byte >= 0xF0 && byte < 0xF5 ? 4
-            : byte >= 0xE0                ? 3
-            : byte >= 0xC2                ? 2
-                                          : 0;
-        char32_t point = length == 1 ? byte : length == 2 ? byte & 0x1F : length == 3 ? byte & 0x0F : byte & 0x07;
-        bool valid = length != 0 && at + length <= utf8.size();
-        for (std::size_t i = 1; valid && i < length; ++i) {
-            auto next = static_cast<unsigned char>(utf8[at + i]);
-            valid = (next & 0xC0) == 0x80;
-            point = (point << 6) | (next & 0x3F);
-        }
-        if (!valid) {
-            append_unit(key, u'\uFFFD');
-            at += 1;
-            continue;
-        }
-        at += length;
+        char32_t point;
+        at += posix::read_utf8_character(utf8.substr(at), &point);
         if (point >= 0x10000) {
             point -= 0x10000;
             append_unit(key, static_cast<char16_t>(0xD800 + (point >> 10)));

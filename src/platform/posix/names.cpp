@@ -58,34 +58,14 @@ constexpr LanguageCodePage LANGUAGE_CODE_PAGES[] = {
     { "ko", "CP949" },
 };
 
-bool is_continuation(unsigned char byte)
-{
-    return (byte & 0xC0) == 0x80;
-}
-
-// The length of the UTF-8 sequence that starts with `lead`: 1 for a byte that
-// cannot start one, so that it is replaced on its own.
-std::size_t sequence_length(unsigned char lead)
-{
-    if (lead >= 0xC2 && lead <= 0xDF)
-        return 2;
-    if (lead >= 0xE0 && lead <= 0xEF)
-        return 3;
-    if (lead >= 0xF0 && lead <= 0xF4)
-        return 4;
-    return 1;
-}
-
-// How many bytes the unconvertible character at the start of `rest` takes.
+// How many bytes Wine takes as one unconvertible character: one that is no
+// character is replaced in as many parts as Wine's decoder makes of it.
 std::size_t bad_character_length(std::string_view rest, bool from_utf8)
 {
     if (!from_utf8)
         return 1;
-    std::size_t length = sequence_length(static_cast<unsigned char>(rest[0]));
-    std::size_t taken = 1;
-    while (taken < length && taken < rest.size() && is_continuation(static_cast<unsigned char>(rest[taken])))
-        ++taken;
-    return taken;
+    char32_t point;
+    return read_utf8_character(rest, &point);
 }
 
 std::string convert(iconv_t converter, std::string_view text, bool from_utf8)
@@ -120,6 +100,60 @@ std::string convert(iconv_t converter, std::string_view text, bool from_utf8)
 }
 
 }  // namespace
+
+// Wine's decoder, as its listings show: a lead byte and the continuation bytes
+// that can still begin a valid character go together, so an overlong form or
+// a surrogate breaks after its second byte and each byte after it stands
+// alone; a sequence cut off by the end of the name takes the rest with it.
+std::size_t read_utf8_character(std::string_view rest, char32_t* point)
+{
+    auto lead = static_cast<unsigned char>(rest[0]);
+    *point = REPLACEMENT_CHARACTER;
+    if (lead < 0x80) {
+        *point = lead;
+        return 1;
+    }
+    std::size_t following = lead >= 0xC2 && lead <= 0xDF ? 1
+        : lead >= 0xE0 && lead <= 0xEF                   ? 2
+        : lead >= 0xF0 && lead <= 0xF4                   ? 3
+                                                         : 0;
+    if (following == 0)
+        return 1;
+    if (following >= rest.size())
+        return rest.size();
+    char32_t value = lead & (following == 1 ? 0x1F : following == 2 ? 0x0F : 0x07);
+    std::size_t taken = 1;
+    auto next = [&](char32_t* bits) {
+        *bits = static_cast<unsigned char>(rest[taken]) ^ 0x80;
+        return *bits < 0x40;
+    };
+    char32_t bits;
+    if (following == 3) {
+        if (!next(&bits))
+            return taken;
+        value = (value << 6) | bits;
+        ++taken;
+        if (value < 0x10)  // overlong
+            return taken;
+    }
+    if (following >= 2) {
+        if (!next(&bits))
+            return taken;
+        value = (value << 6) | bits;
+        if (value >= (0x110000 >> 6))  // beyond U+10FFFF
+            return taken;
+        ++taken;
+        if (value < 0x20 || (value >= (0xD800 >> 6) && value <= (0xDFFF >> 6)))  // overlong, surrogate
+            return taken;
+    }
+    if (!next(&bits))
+        return taken;
+    value = (value << 6) | bits;
+    ++taken;
+    if (value >= 0x80)
+        *point = value;
+    return taken;
+}
 
 const char* code_page_for_locale(std::string_view locale)
 {

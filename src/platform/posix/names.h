@@ -38,6 +38,13 @@ private:
     iconv_t to_utf8_;
 };
 
+inline constexpr char32_t REPLACEMENT_CHARACTER = 0xFFFD;
+
+// Reads one character of a UTF-8 name as Wine does: *point is its code point,
+// or REPLACEMENT_CHARACTER when the bytes are none; the result is how many
+// bytes it takes (at least 1; `rest` must not be empty).
+std::size_t read_utf8_character(std::string_view rest, char32_t* point);
+
 // Every code page here keeps ASCII bytes as they are.
 inline bool is_ascii(std::string_view text)
 {

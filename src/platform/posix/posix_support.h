@@ -19,6 +19,10 @@ inline int fd_of(Handle handle)
     return static_cast<int>(reinterpret_cast<intptr_t>(handle) - 1);
 }
 
+// Whether standard input, output or error (0, 1, 2) was closed when the
+// process started; start-up then holds the descriptor on /dev/null.
+bool std_descriptor_was_closed(int fd);
+
 // Leaves the key wait's terminal mode if it is on, drops queued key records
 // and forgets received hang-up and termination signals.
 void reset_terminal_input();

@@ -2,6 +2,7 @@
 // services of the Windows runtime have no counterpart here: faults keep the
 // system's default (they end the process) and the floating-point unit keeps
 // the state the process starts with.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,12 +15,35 @@
 
 #include "platform/platform.h"
 #include "platform/posix/names.h"
+#include "platform/posix/posix_support.h"
 
 namespace platform {
 
 namespace {
 
 constexpr std::size_t FIRST_DIRECTORY_BUFFER = 1024;
+constexpr int STD_DESCRIPTORS = 3;
+
+bool closed_at_start[STD_DESCRIPTORS] = {};
+
+// A standard descriptor closed by the caller (`>&-`) would be the next one
+// that open() hands out: the list file would take it, and the console text
+// written to standard output would land in the list. Each closed one is held
+// on /dev/null; the handle of a closed standard stream stays null.
+void hold_closed_std_descriptors()
+{
+    for (int fd = 0; fd < STD_DESCRIPTORS; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        closed_at_start[fd] = true;
+        // The lower descriptors are open by now, so this one is the lowest free.
+        int held = open("/dev/null", O_RDWR);
+        if (held >= 0 && held != fd) {
+            dup2(held, fd);
+            close(held);
+        }
+    }
+}
 
 // The working directory in UTF-8; empty when it cannot be read.
 std::string working_directory()
@@ -71,6 +95,7 @@ void exit_process(int32_t status)
 // list file's buffered bytes lost.
 void set_app_type(int)
 {
+    hold_closed_std_descriptors();
     std::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -94,5 +119,14 @@ void cexit_and_exit_process(int32_t status)
 {
     std::exit(status);
 }
+
+namespace posix {
+
+bool std_descriptor_was_closed(int fd)
+{
+    return fd >= 0 && fd < STD_DESCRIPTORS && closed_at_start[fd];
+}
+
+}  // namespace posix
 
 }  // namespace platform
