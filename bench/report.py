@@ -7,13 +7,17 @@ import subprocess
 LABELS = {
     "native": "native build",
     "floor_readdir": "readdir floor",
+    "floor_once": "readdir floor, each folder once",
     "find": "GNU find",
+    "find_cat": "GNU find -printf, piped to cat",
     "exe": "exe under Wine",
     "floor_findfirst": "_findfirst floor (Wine)",
     "cmd_dir": "Wine cmd /c dir /s /b /a-d",
 }
 ORDER = list(LABELS)
-REFERENCES = ("find", "cmd_dir")
+REFERENCES = ("find", "find_cat", "cmd_dir")
+# Side by side: the native build, its two floors and find through a pipe.
+NATIVE_FOUR = ("native", "floor_readdir", "floor_once", "find_cat")
 
 
 def case(results, files, key, echo="null"):
@@ -90,6 +94,19 @@ def targets(results):
         ratio = exe / exe_floor
         rows.append(("exe under Wine within 1.1x of its floor, 100k, pinned",
                      "{} ms vs {} ms: {:.2f}x".format(ms(exe), ms(exe_floor), ratio), verdict(ratio <= 1.1)))
+    a, b = case(results, 10000, "native"), case(results, big, "native")
+    small_size, big_size = results["sizes"].get("10000", {}), results["sizes"][str(big)]
+    if a and b and "largest_folder" in big_size and "largest_folder" in small_size:
+        grown = (b["peak_kib"]["median"] - a["peak_kib"]["median"]) * 1024
+        folder_grown = big_size["largest_folder"] - small_size["largest_folder"]
+        files_grown = big - 10000
+        rows.append(("native build: peak memory grows only with the largest folder",
+                     "10k: {} MiB (largest folder {} entries); 100k: {} MiB ({} entries); growth {:.0f} bytes per "
+                     "entry added to the largest folder, {:.1f} per file added to the tree".format(
+                         mib(a["peak_kib"]["median"]), small_size["largest_folder"], mib(b["peak_kib"]["median"]),
+                         big_size["largest_folder"], grown / folder_grown if folder_grown else float("nan"),
+                         grown / files_grown),
+                     "figures"))
     for key, floor_key in (("native", "floor_readdir"), ("exe", "floor_findfirst")):
         a, b = case(results, 10000, key), case(results, big, key)
         fa, fb = case(results, 10000, floor_key), case(results, big, floor_key)
@@ -119,6 +136,25 @@ def targets(results):
     return rows
 
 
+def side_by_side(results):
+    """The native walk beside its two floors and find piped to cat, echo to /dev/null."""
+    sizes = [f for f in sizes_of(results) if f]
+    if not any(case(results, f, key) for f in sizes for key in NATIVE_FOUR):
+        return []
+    lines = ["## The native walk, its floors and find piped to cat",
+             "", "Echo to /dev/null; walk in ms, and in brackets against the two-pass floor.", "",
+             "| Program | " + " | ".join(short(f) for f in sizes) + " |", "|---" * (1 + len(sizes)) + "|"]
+    for key in NATIVE_FOUR:
+        cells = []
+        for f in sizes:
+            n, floor = net(results, f, key), net(results, f, "floor_readdir")
+            cells.append("-" if n is None else "{}{}".format(ms(n), " ({:.2f}x)".format(n / floor) if floor else ""))
+        lines.append("| {} | {} |".format(LABELS[key], " | ".join(cells)))
+    lines += ["", "find piped to cat: its run less its run on the empty tree. The floors and the native build: the",
+              "list file's creation to the complete list.", ""]
+    return lines
+
+
 def short(files):
     return "{}M".format(files // 1000000) if files >= 1000000 else "{}k".format(files // 1000) if files else "empty"
 
@@ -142,6 +178,7 @@ def write(results, out):
     for target, figures, result in targets(results):
         lines.append("| {} | {} | {} |".format(target, figures, result))
     lines.append("")
+    lines += side_by_side(results)
 
     for echo, title in (("null", "echo to /dev/null"), ("file", "echo to a file")):
         lines += ["## Times, {}".format(title), ""]
@@ -225,7 +262,9 @@ def plot(results, out):
     styles = {
         "native": "lc rgb '#1f77b4' lw 2 pt 7",
         "floor_readdir": "lc rgb '#1f77b4' lw 1 dt 2 pt 6",
+        "floor_once": "lc rgb '#9467bd' lw 1 dt 3 pt 6",
         "find": "lc rgb '#2ca02c' lw 1 pt 5",
+        "find_cat": "lc rgb '#17becf' lw 1 pt 5",
         "exe": "lc rgb '#d62728' lw 2 pt 7",
         "floor_findfirst": "lc rgb '#d62728' lw 1 dt 2 pt 6",
         "cmd_dir": "lc rgb '#ff7f0e' lw 1 pt 5",

@@ -62,10 +62,16 @@ class WindowsBuild:
 def programs(build, windows):
     wine = windows.wine
     find = ["find", ".", "-name", "Video", "-type", "d", "-prune", "-o", "-type", "f", "-path", "./*/*", "-print"]
+    # The paths as the tool echoes them, through a pipe: find's output is then buffered as into a
+    # pipe, and cat's writes are what reach the echo's destination.
+    find_cat = "find . -name Video -type d -prune -o -type f -path './*/*' -printf '%P\\n' | cat"
+    floor = os.path.join(build, "bench", "floor", "floor_readdir")
     return [
         Program("native", "native build", "tool", [os.path.join(build, "autooverridelist")]),
-        Program("floor_readdir", "readdir floor", "floor", [os.path.join(build, "bench", "floor", "floor_readdir")]),
+        Program("floor_readdir", "readdir floor", "floor", [floor]),
+        Program("floor_once", "readdir floor, each folder once", "floor", [floor, "--once"]),
         Program("find", "GNU find", "ref", find),
+        Program("find_cat", "GNU find -printf, piped to cat", "ref", ["sh", "-c", find_cat]),
         Program("exe", "exe under Wine", "tool", [wine, windows.exe], wine=True),
         Program("floor_findfirst", "_findfirst floor (Wine)", "floor", [wine, windows.floor], wine=True),
         Program("cmd_dir", "Wine cmd /c dir /s /b /a-d", "ref", [wine, "cmd", "/c", "dir", "/s", "/b", "/a-d"], wine=True),
@@ -101,6 +107,11 @@ def tree(trees_dir, files):
     with open(expected, "rb") as f:
         paths = f.read().splitlines()
     return directory, len(paths), sum(len(p) + 2 for p in paths)
+
+
+def largest_folder(directory):
+    """The most entries any one folder of the tree holds."""
+    return max((len(dirs) + len(files) for _, dirs, files in os.walk(directory)), default=0)
 
 
 def hash_bytes(data):
@@ -359,7 +370,8 @@ def main():
                         lines[(program.key, echo)] = result.lines
                     else:
                         samples[(program.key, echo)].append(result)
-            size_result = {"listed": listed, "list_bytes": list_bytes, "runs": runs, "cases": {}}
+            size_result = {"listed": listed, "list_bytes": list_bytes, "runs": runs, "cases": {},
+                           "largest_folder": largest_folder(directory)}
             for program, echo in cases:
                 got = samples[(program.key, echo)]
                 size_result["cases"]["{}/{}".format(program.key, echo)] = {

@@ -3,6 +3,8 @@
 // type does not say enough or a folder's write bits are needed, two
 // unbuffered writes per echoed entry, the list through an 8 KiB stdio buffer.
 // No name conversion and no sorting: those are the tool's own work.
+// With --once, each folder is read once: its subfolders' names are noted
+// during the file pass and walked after it.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -89,15 +92,58 @@ void walk(char* path, std::size_t length)
     }
 }
 
+// The same order in one read: files echoed as they come, subfolders noted
+// (NUL-separated) and walked once the folder is closed.
+void walk_once(char* path, std::size_t length)
+{
+    const char* open_name = length == 0 ? "." : path;
+    path[length] = '\0';
+    std::string subfolders;
+    if (DIR* folder = opendir(open_name)) {
+        struct stat info;
+        while (const dirent* entry = readdir(folder)) {
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || std::strcmp(name, "..") == 0))
+                continue;
+            std::size_t name_length = std::strlen(name);
+            if (length + name_length + 3 > PATH_CAPACITY)
+                continue;
+            if (is_directory(dirfd(folder), *entry, &info)) {
+                if (name[0] != '.' && std::strcmp(name, "Video") != 0
+                    && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0)
+                    subfolders.append(name, name_length + 1);
+                continue;
+            }
+            if (length == 0)
+                continue;
+            std::memcpy(path + length, name, name_length);
+            emit(path, length + name_length);
+        }
+        closedir(folder);
+    }
+    for (std::size_t at = 0; at < subfolders.size();) {
+        const char* name = subfolders.data() + at;
+        std::size_t name_length = std::strlen(name);
+        at += name_length + 1;
+        std::memcpy(path + length, name, name_length);
+        path[length + name_length] = '/';
+        path[length + name_length + 1] = '\0';
+        walk_once(path, length + name_length + 1);
+    }
+}
+
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
     list_file = std::fopen("NewOverridelist.txt", "wb");
     if (!list_file)
         return 2;
     std::setvbuf(list_file, nullptr, _IOFBF, LIST_BUFFER_SIZE);
     static char path[PATH_CAPACITY];
-    walk(path, 0);
+    if (argc > 1 && std::strcmp(argv[1], "--once") == 0)
+        walk_once(path, 0);
+    else
+        walk(path, 0);
     return std::fclose(list_file) == 0 ? 0 : 3;
 }

@@ -42,6 +42,9 @@ struct Entry {
     Span native;  // as the file system holds it, for ties
     Span name;    // in the ANSI code page, as handed out
     Span key;     // compared byte for byte, see order_key()
+    // The key's first eight bytes, big-endian and padded with zeros (a key
+    // holds none), so that most comparisons are one of integers.
+    uint64_t key_prefix;
 };
 
 // All strings of a search share one buffer: a directory costs a few
@@ -131,6 +134,14 @@ std::string order_key(std::string_view utf8)
     return key;
 }
 
+uint64_t prefix_of(std::string_view key)
+{
+    uint64_t prefix = 0;
+    for (std::size_t i = 0; i < 8; ++i)
+        prefix = (prefix << 8) | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0);
+    return prefix;
+}
+
 Span key_for(Search& search, Span native, bool ascii)
 {
     std::string_view name = search.view(native);
@@ -217,7 +228,7 @@ bool read_directory(const std::string& directory, std::string_view wildcard, Sea
     for (std::string_view dots : { ".", ".." }) {
         if (matches(wildcard, dots)) {
             Span span = search.append(dots);
-            search.entries.push_back(Entry{ A_SUBDIR, span, span, span });
+            search.entries.push_back(Entry{ A_SUBDIR, span, span, span, 0 });
         }
     }
     std::size_t first_sorted = search.entries.size();
@@ -226,7 +237,7 @@ bool read_directory(const std::string& directory, std::string_view wildcard, Sea
         if (native == "." || native == "..")
             continue;
         std::size_t mark = search.text.size();
-        Entry item{ 0, search.append(native), {}, {} };
+        Entry item{ 0, search.append(native), {}, {}, 0 };
         bool ascii = posix::is_ascii(native);
         item.name = ascii ? item.native : search.append(converter.to_ansi(native));
         // A name longer than the record's field could not be handed out on
@@ -240,11 +251,14 @@ bool read_directory(const std::string& directory, std::string_view wildcard, Sea
         if (native.front() == '.')
             item.attrib |= A_HIDDEN;
         item.key = key_for(search, item.native, ascii);
+        item.key_prefix = prefix_of(search.view(item.key));
         search.entries.push_back(item);
     }
     stream.reset();
     // Ties (names that differ only in case) go by the raw bytes.
     auto comes_before = [&search](const Entry& a, const Entry& b) {
+        if (a.key_prefix != b.key_prefix)
+            return a.key_prefix < b.key_prefix;
         int order = search.view(a.key).compare(search.view(b.key));
         return order != 0 ? order < 0 : search.view(a.native) < search.view(b.native);
     };
@@ -268,6 +282,50 @@ Search* search_of(SearchHandle handle)
     return reinterpret_cast<Search*>(handle);
 }
 
+// Searches done with, kept with the capacity of their buffers for the folders
+// that follow: the walk has one search open per level it stands in, and
+// each would otherwise grow its buffers afresh.
+class SparePool {
+public:
+    ~SparePool()
+    {
+        for (std::size_t i = 0; i < count_; ++i)
+            delete items_[i];
+    }
+    Search* take() { return count_ > 0 ? items_[--count_] : nullptr; }
+    void give(Search* search) noexcept
+    {
+        if (count_ == std::size(items_)) {
+            delete search;
+            return;
+        }
+        search->pattern.clear();
+        search->text.clear();
+        search->entries.clear();
+        search->next = 0;
+        search->second_pass = false;
+        items_[count_++] = search;
+    }
+
+private:
+    Search* items_[16] = {};
+    std::size_t count_ = 0;
+};
+
+SparePool spare_searches;
+
+struct ToSpares {
+    void operator()(Search* search) const noexcept { spare_searches.give(search); }
+};
+
+using SearchPtr = std::unique_ptr<Search, ToSpares>;
+
+SearchPtr new_search()
+{
+    Search* search = spare_searches.take();
+    return SearchPtr(search ? search : new Search);
+}
+
 // The listing of a search that was read to its end, kept for the one search
 // that may follow it on the same folder.
 //
@@ -278,11 +336,11 @@ Search* search_of(SearchHandle handle)
 // walk starts), so a second read would give the same listing. Any other first
 // call drops the kept listing, and a listing serves two passes at most: a
 // folder reached again later, or by another pattern, is read afresh.
-std::unique_ptr<Search> kept;
+SearchPtr kept;
 
-std::unique_ptr<Search> take_kept(std::string_view pattern)
+SearchPtr take_kept(std::string_view pattern)
 {
-    std::unique_ptr<Search> search = std::move(kept);
+    SearchPtr search = std::move(kept);
     if (!search || search->pattern != pattern)
         return nullptr;
     search->next = 0;
@@ -290,14 +348,14 @@ std::unique_ptr<Search> take_kept(std::string_view pattern)
     return search;
 }
 
-std::unique_ptr<Search> read_search(std::string_view text)
+SearchPtr read_search(std::string_view text)
 {
     std::size_t slash = text.rfind('/');
     std::string directory
         = slash == std::string_view::npos ? std::string(".") : posix::names().to_utf8(text.substr(0, slash + 1));
     std::string_view wildcard = slash == std::string_view::npos ? text : text.substr(slash + 1);
 
-    auto search = std::make_unique<Search>();
+    SearchPtr search = new_search();
     if (!read_directory(directory, wildcard, *search) || search->entries.empty())
         return nullptr;
     search->pattern = text;
@@ -310,7 +368,7 @@ SearchHandle find_first(const char* pattern, FindData* data)
 {
     try {
         std::string_view text = pattern;
-        std::unique_ptr<Search> search = take_kept(text);
+        SearchPtr search = take_kept(text);
         if (!search)
             search = read_search(text);
         if (!search)
@@ -336,7 +394,7 @@ int find_close(SearchHandle handle)
 {
     if (handle == SEARCH_FAILED || !search_of(handle))
         return -1;
-    std::unique_ptr<Search> search(search_of(handle));
+    SearchPtr search(search_of(handle));
     // A search closed before its end is not a whole pass.
     if (!search->second_pass && search->next >= search->entries.size())
         kept = std::move(search);
