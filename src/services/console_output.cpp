@@ -89,6 +89,10 @@ PrintContext make_context()
         context.column = context.area.left;
         context.row = context.area.top;
     }
+    // A window made shorter and moved down since the region was fixed would
+    // put the region's last rows below the buffer, where every later line
+    // would be lost; output then scrolls within the rows the buffer has.
+    context.area.bottom = std::min(context.area.bottom, context.buffer_height - 1);
     return context;
 }
 

@@ -38,7 +38,9 @@ inline constexpr uint32_t FILE_ATTRIB = 0x20;
 inline constexpr uint32_t DIR_ATTRIB = 0x10;
 
 void add_directory(const std::string& path, bool dots = true);
-void add_entry(const std::string& path, uint32_t attrib);  // a file, or a directory if attrib has 0x10
+// A file, or a directory if attrib has 0x10 (with "." and ".." unless dots
+// is false).
+void add_entry(const std::string& path, uint32_t attrib, bool dots = true);
 void add_file(const std::string& path, uint32_t attrib = FILE_ATTRIB);
 void add_subdirectory(const std::string& path, uint32_t attrib = DIR_ATTRIB);
 
@@ -49,6 +51,9 @@ void end_searches_after(const std::string& path, std::size_t entries);
 
 // Handles from find_first not yet closed with find_close.
 int open_search_handles();
+bool search_is_open(platform::SearchHandle handle);
+// find_close calls on a handle that was not open: closed twice, or never made.
+int bad_search_closes();
 
 void set_current_directory(std::optional<std::string> path);  // nullopt: the query fails
 
@@ -101,6 +106,23 @@ void put_console_text(platform::Coord at, const std::string& text);  // cells al
 // only the nth one.
 void fail_screen_info(int nth = 0);
 void fail_console_output(int nth = 0);
+
+// The output calls, for a hook that decides which of them fail.
+enum class OutputCall { SCREEN_INFO, WRITE_OUTPUT, SCROLL, FILL, CURSOR, WINDOW, WRITE_FILE };
+// Asked at every such call on standard output, before anything else: true
+// makes it fail as a refused call does. Null removes the hook.
+void on_output_call(bool (*fails)(OutputCall call));
+// Calls that reached the console with arguments leaving its buffer: a write,
+// fill, scroll, cursor or window outside it, or an inverted rectangle.
+// Windows clips some of these and Wine refuses others; the service should
+// make none.
+int console_argument_faults();
+const std::string& last_argument_fault();  // the call and its rectangle
+
+// The buffer made another size, as a user may do on Windows: cells kept
+// where both sizes have them, the cursor and window pulled inside.
+void resize_console(int16_t width, int16_t height);
+platform::Coord console_size();
 
 // A row's characters, trailing spaces dropped.
 std::string console_row(int row);

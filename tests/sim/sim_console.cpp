@@ -39,6 +39,9 @@ struct Console {
     Rect window{};
     Failure info_failure;
     Failure output_failure;
+    bool (*fails)(OutputCall) = nullptr;
+    int argument_faults = 0;
+    std::string last_argument_fault;
 };
 
 Console console;
@@ -76,10 +79,25 @@ void show_cursor()
     shift(w.top, w.bottom, console.cursor.y);
 }
 
+// Counts a call that reached the console with arguments outside its buffer.
+void check_arguments(bool inside_buffer, const char* call, Rect arguments)
+{
+    if (inside_buffer)
+        return;
+    ++console.argument_faults;
+    console.last_argument_fault = std::string(call) + " (" + std::to_string(arguments.left) + ","
+        + std::to_string(arguments.top) + "," + std::to_string(arguments.right) + "," + std::to_string(arguments.bottom)
+        + ") in a buffer of " + std::to_string(console.width) + "x" + std::to_string(console.height);
+}
+
 template<typename Put> bool fill(platform::Handle handle, uint32_t count, Coord start, uint32_t* written, Put put)
 {
     *written = 0;
-    if (!is_console(handle) || start.x < 0 || start.y < 0)
+    if (detail::output_call_fails(OutputCall::FILL) || !is_console(handle))
+        return false;
+    check_arguments(inside(start.x, start.y) && start.x + static_cast<int64_t>(count) <= console.width, "fill",
+        Rect{ start.x, start.y, static_cast<int16_t>(start.x + count - 1), start.y });
+    if (start.x < 0 || start.y < 0)
         return false;
     // The column is not checked against the width: the fill runs on along
     // the rows, as in Wine.
@@ -102,6 +120,35 @@ void make_console(int16_t width, int16_t height, Rect window)
     console.cursor = Coord{ 0, 0 };
     console.attribute = DEFAULT_ATTRIBUTE;
     console.window = window;
+}
+
+void resize_console(int16_t width, int16_t height)
+{
+    std::vector<CharCell> cells(static_cast<std::size_t>(width) * height, CharCell{ ' ', console.attribute });
+    for (int y = 0; y < std::min<int>(height, console.height); ++y) {
+        for (int x = 0; x < std::min<int>(width, console.width); ++x)
+            cells[static_cast<std::size_t>(y * width + x)] = cell(x, y);
+    }
+    console.cells = std::move(cells);
+    console.width = width;
+    console.height = height;
+    console.cursor = Coord{ std::min<int16_t>(console.cursor.x, static_cast<int16_t>(width - 1)),
+        std::min<int16_t>(console.cursor.y, static_cast<int16_t>(height - 1)) };
+    // The window keeps its size where the buffer allows, and moves up or left
+    // to stay inside it.
+    Rect& w = console.window;
+    auto pull_in = [](int16_t& low, int16_t& high, int16_t size) {
+        int16_t extent = std::min<int16_t>(static_cast<int16_t>(high - low + 1), size);
+        low = std::min<int16_t>(low, static_cast<int16_t>(size - extent));
+        high = static_cast<int16_t>(low + extent - 1);
+    };
+    pull_in(w.left, w.right, width);
+    pull_in(w.top, w.bottom, height);
+}
+
+Coord console_size()
+{
+    return Coord{ static_cast<int16_t>(console.width), static_cast<int16_t>(console.height) };
 }
 
 void set_console_cursor(Coord position)
@@ -133,6 +180,26 @@ void fail_screen_info(int nth)
 void fail_console_output(int nth)
 {
     console.output_failure = Failure{ nth == 0, nth };
+}
+
+void on_output_call(bool (*fails)(OutputCall call))
+{
+    console.fails = fails;
+}
+
+int console_argument_faults()
+{
+    return console.argument_faults;
+}
+
+const std::string& last_argument_fault()
+{
+    return console.last_argument_fault;
+}
+
+bool detail::output_call_fails(OutputCall call)
+{
+    return console.fails && console.fails(call);
 }
 
 std::string console_row(int row)
@@ -176,7 +243,8 @@ using sim::detail::record;
 bool get_screen_buffer_info(Handle handle, ScreenBufferInfo* info)
 {
     record("GetConsoleScreenBufferInfo");
-    if (console.info_failure.strikes() || !sim::is_console(handle))
+    if (sim::detail::output_call_fails(sim::OutputCall::SCREEN_INFO) || console.info_failure.strikes()
+        || !sim::is_console(handle))
         return false;
     Coord size{ static_cast<int16_t>(console.width), static_cast<int16_t>(console.height) };
     *info = ScreenBufferInfo{ size, console.cursor, console.attribute, console.window, size };
@@ -186,11 +254,15 @@ bool get_screen_buffer_info(Handle handle, ScreenBufferInfo* info)
 bool write_console_output(Handle handle, const CharCell* cells, Coord cells_size, Coord cells_origin, Rect* region)
 {
     record("WriteConsoleOutputA");
-    if (console.output_failure.strikes() || !sim::is_console(handle))
+    if (sim::detail::output_call_fails(sim::OutputCall::WRITE_OUTPUT) || console.output_failure.strikes()
+        || !sim::is_console(handle))
         return false;
     // The destination is limited by the source block, then clipped to the
     // buffer; the region comes back as the rectangle written.
     const Rect target = *region;
+    sim::check_arguments(sim::rect_in_buffer(target) && target.right - target.left < cells_size.x - cells_origin.x
+            && target.bottom - target.top < cells_size.y - cells_origin.y,
+        "WriteConsoleOutputA", target);
     int right = std::min<int>(target.right, target.left + cells_size.x - cells_origin.x - 1);
     int bottom = std::min<int>(target.bottom, target.top + cells_size.y - cells_origin.y - 1);
     int left = std::max<int>(target.left, 0);
@@ -214,7 +286,11 @@ bool scroll_screen_buffer(Handle handle, const Rect& scroll, const Rect* clip, C
     record("ScrollConsoleScreenBufferA");
     // Wine refuses a scroll rectangle not wholly inside the buffer and an
     // origin outside it, where Windows would clip.
-    if (!sim::is_console(handle) || !sim::rect_in_buffer(scroll) || !sim::inside(destination.x, destination.y))
+    if (sim::detail::output_call_fails(sim::OutputCall::SCROLL) || !sim::is_console(handle))
+        return false;
+    sim::check_arguments(
+        sim::rect_in_buffer(scroll) && sim::inside(destination.x, destination.y), "ScrollConsoleScreenBufferA", scroll);
+    if (!sim::rect_in_buffer(scroll) || !sim::inside(destination.x, destination.y))
         return false;
     Rect limit{ 0, 0, static_cast<int16_t>(console.width - 1), static_cast<int16_t>(console.height - 1) };
     if (clip) {
@@ -258,7 +334,11 @@ bool fill_output_character(Handle handle, char ch, uint32_t count, Coord start, 
 bool set_cursor_position(Handle handle, Coord position)
 {
     record("SetConsoleCursorPosition");
-    if (!sim::is_console(handle) || !sim::inside(position.x, position.y))
+    if (sim::detail::output_call_fails(sim::OutputCall::CURSOR) || !sim::is_console(handle))
+        return false;
+    sim::check_arguments(sim::inside(position.x, position.y), "SetConsoleCursorPosition",
+        Rect{ position.x, position.y, position.x, position.y });
+    if (!sim::inside(position.x, position.y))
         return false;
     console.cursor = position;
     sim::show_cursor();
@@ -268,7 +348,7 @@ bool set_cursor_position(Handle handle, Coord position)
 bool set_window_info(Handle handle, bool absolute, const Rect& window)
 {
     record("SetConsoleWindowInfo");
-    if (!sim::is_console(handle))
+    if (sim::detail::output_call_fails(sim::OutputCall::WINDOW) || !sim::is_console(handle))
         return false;
     Rect target = window;
     if (!absolute) {
@@ -276,6 +356,7 @@ bool set_window_info(Handle handle, bool absolute, const Rect& window)
         target = Rect{ static_cast<int16_t>(w.left + window.left), static_cast<int16_t>(w.top + window.top),
             static_cast<int16_t>(w.right + window.right), static_cast<int16_t>(w.bottom + window.bottom) };
     }
+    sim::check_arguments(sim::rect_in_buffer(target), "SetConsoleWindowInfo", target);
     if (!sim::rect_in_buffer(target))
         return false;
     console.window = target;

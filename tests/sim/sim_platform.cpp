@@ -32,6 +32,7 @@ struct State {
     std::map<std::string, std::size_t> search_ends;
     std::map<platform::SearchHandle, Search> searches;
     platform::SearchHandle next_handle = 100;
+    int bad_search_closes = 0;
     std::optional<std::string> current_directory = std::string("C:\\G\\Data");
     std::map<std::string, std::string> files;
     std::vector<std::string> refused;
@@ -133,14 +134,14 @@ void add_directory(const std::string& path, bool dots)
     }
 }
 
-void add_entry(const std::string& path, uint32_t attrib)
+void add_entry(const std::string& path, uint32_t attrib, bool dots)
 {
     std::string parent = parent_of(path);
     if (!state.directories.count(parent))
         add_directory(parent);
     state.directories[parent].entries.push_back(entry(leaf_of(path), attrib));
     if (attrib & DIR_ATTRIB)
-        add_directory(path);
+        add_directory(path, dots);
 }
 
 void add_file(const std::string& path, uint32_t attrib)
@@ -161,6 +162,16 @@ void end_searches_after(const std::string& path, std::size_t entries)
 int open_search_handles()
 {
     return static_cast<int>(state.searches.size());
+}
+
+bool search_is_open(platform::SearchHandle handle)
+{
+    return state.searches.count(handle) != 0;
+}
+
+int bad_search_closes()
+{
+    return state.bad_search_closes;
 }
 
 void set_current_directory(std::optional<std::string> path)
@@ -317,7 +328,10 @@ int find_next(SearchHandle handle, FindData* data)
 int find_close(SearchHandle handle)
 {
     record("_findclose");
-    return state.searches.erase(handle) ? 0 : -1;
+    if (state.searches.erase(handle))
+        return 0;
+    ++state.bad_search_closes;
+    return -1;
 }
 
 Stream* stream_open(const char* name, const char* mode)
@@ -385,7 +399,7 @@ bool write_file(Handle handle, const void* bytes, uint32_t count, uint32_t* writ
 {
     record("WriteFile");
     *written = 0;
-    if (handle == nullptr || handle != state.std_out)
+    if (handle == nullptr || handle != state.std_out || sim::detail::output_call_fails(sim::OutputCall::WRITE_FILE))
         return false;
     uint32_t taken = state.stdout_write_limit ? std::min(count, *state.stdout_write_limit) : count;
     state.stdout_bytes.append(static_cast<const char*>(bytes), taken);

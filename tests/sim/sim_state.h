@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "sim/sim.h"
 
 namespace sim::detail {
 
@@ -12,6 +13,9 @@ platform::Handle std_input();
 
 // Appends to the call log.
 void record(const char* call);
+
+// True if the test's hook makes this call on standard output fail.
+bool output_call_fails(OutputCall call);
 
 // Each part of the simulation clears its own state from sim::reset().
 void reset_console();

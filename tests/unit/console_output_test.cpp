@@ -185,6 +185,21 @@ TEST_F(ConsoleOutputTest, TallerWindowKeepsTheFirstRegionHeight)
     EXPECT_EQ(sim::count_calls("SetConsoleWindowInfo"), 0);
 }
 
+// The window made shorter, then dragged down by the cursor: the region's
+// height from the first request would reach below the buffer, and the lines
+// put there would be lost.
+TEST_F(ConsoleOutputTest, ShorterWindowKeepsTheRegionInsideTheBuffer)
+{
+    console(10, 4, 4);
+    print_line("a");
+    sim::set_console_window({ 0, 0, 9, 1 });
+    for (const char* line : { "b", "c", "d", "e", "f" })
+        print_line(line);
+    EXPECT_EQ(rows(4), (std::vector<std::string>{ "a", "b", "f", "" }));
+    EXPECT_EQ(cursor(), Cursor(0, 3));
+    EXPECT_EQ(sim::console_argument_faults(), 0);
+}
+
 TEST_F(ConsoleOutputTest, FailedGeometryQueries)
 {
     struct Row {

@@ -2,15 +2,10 @@
 // order that Wine gives the same directory.
 #include <dirent.h>
 #include <fcntl.h>
-#include <locale.h>
-#ifdef __APPLE__
-#include <xlocale.h>  // newlocale and towupper_l
-#endif
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
-#include <cwctype>
 #include <memory>
 #include <new>
 #include <span>
@@ -20,6 +15,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/names.h"
+#include "platform/posix/order_key.h"
 
 namespace platform {
 
@@ -71,69 +67,8 @@ char upper(char c)
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// Upper-casing beyond ASCII needs a UTF-8 locale; the program itself runs in
-// the C locale.
-locale_t case_locale()
-{
-    static const locale_t locale = [] {
-        for (const char* name : { "C.UTF-8", "C.utf8", "en_US.UTF-8", "UTF-8" }) {
-            if (locale_t made = newlocale(LC_CTYPE_MASK, name, nullptr))
-                return made;
-        }
-        return locale_t{};
-    }();
-    return locale;
-}
-
-char16_t upper_unit(char16_t unit)
-{
-    if (unit < 0x80)
-        return static_cast<char16_t>(upper(static_cast<char>(unit)));
-    locale_t locale = case_locale();
-    if (!locale || (unit >= 0xD800 && unit <= 0xDFFF))
-        return unit;
-    return static_cast<char16_t>(towupper_l(unit, locale));
-}
-
-// Appends one UTF-16 unit in the form of UTF-8 (surrogates too, each on its
-// own), whose byte order is the order of the units.
-void append_unit(std::string& key, char16_t unit)
-{
-    if (unit < 0x80) {
-        key += static_cast<char>(unit);
-    } else if (unit < 0x800) {
-        key += static_cast<char>(0xC0 | (unit >> 6));
-        key += static_cast<char>(0x80 | (unit & 0x3F));
-    } else {
-        key += static_cast<char>(0xE0 | (unit >> 12));
-        key += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-        key += static_cast<char>(0x80 | (unit & 0x3F));
-    }
-}
-
-// Wine orders a directory by the names' UTF-16 units compared without regard
-// to case (both sides upper-cased, accented letters included). The key holds
-// those units so that a plain byte comparison gives the same order; for an
-// ASCII name it is simply the name upper-cased (see key_for). Bytes that are
-// no valid UTF-8 stand for U+FFFD, in the parts that Wine's decoder makes.
-std::string order_key(std::string_view utf8)
-{
-    std::string key;
-    key.reserve(utf8.size() + utf8.size() / 2);
-    for (std::size_t at = 0; at < utf8.size();) {
-        char32_t point;
-        at += posix::read_utf8_character(utf8.substr(at), &point);
-        if (point >= 0x10000) {
-            point -= 0x10000;
-            append_unit(key, static_cast<char16_t>(0xD800 + (point >> 10)));
-            append_unit(key, static_cast<char16_t>(0xDC00 + (point & 0x3FF)));
-        } else {
-            append_unit(key, upper_unit(static_cast<char16_t>(point)));
-        }
-    }
-    return key;
-}
-
+// The first eight bytes of a key as one number, whose order is theirs: most
+// comparisons end there.
 uint64_t prefix_of(std::string_view key)
 {
     uint64_t prefix = 0;
@@ -146,7 +81,7 @@ Span key_for(Search& search, Span native, bool ascii)
 {
     std::string_view name = search.view(native);
     if (!ascii)
-        return search.append(order_key(name));
+        return search.append(posix::order_key(name));
     if (std::none_of(name.begin(), name.end(), [](char c) { return c >= 'a' && c <= 'z'; }))
         return native;
     // A copy of the text's own bytes: append them by position, which stays
@@ -255,12 +190,11 @@ bool read_directory(const std::string& directory, std::string_view wildcard, Sea
         search.entries.push_back(item);
     }
     stream.reset();
-    // Ties (names that differ only in case) go by the raw bytes.
     auto comes_before = [&search](const Entry& a, const Entry& b) {
         if (a.key_prefix != b.key_prefix)
             return a.key_prefix < b.key_prefix;
-        int order = search.view(a.key).compare(search.view(b.key));
-        return order != 0 ? order < 0 : search.view(a.native) < search.view(b.native);
+        return posix::listed_before(
+            search.view(a.key), search.view(a.native), search.view(b.key), search.view(b.native));
     };
     std::sort(search.entries.begin() + static_cast<std::ptrdiff_t>(first_sorted), search.entries.end(), comes_before);
     return true;

@@ -1,0 +1,25 @@
+// Private to the POSIX platform: the order in which Wine lists a directory.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform::posix {
+
+// Wine orders a directory by the names' UTF-16 units compared without regard
+// to case (both sides upper-cased, accented letters included). The key holds
+// those units so that a plain byte comparison gives the same order; for an
+// ASCII name it is simply the name upper-cased. Bytes that are no valid UTF-8
+// stand for U+FFFD, in the parts that Wine's decoder makes.
+std::string order_key(std::string_view utf8);
+
+// The listing order of two entries by their keys; ties (names that differ
+// only in case) go by the names' raw bytes.
+inline bool listed_before(
+    std::string_view key_a, std::string_view native_a, std::string_view key_b, std::string_view native_b)
+{
+    int order = key_a.compare(key_b);
+    return order != 0 ? order < 0 : native_a < native_b;
+}
+
+}  // namespace platform::posix
