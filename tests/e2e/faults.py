@@ -33,7 +33,7 @@ from cases import (
     crlf_lines,
     expect_report,
     finish,
-    report_lines,
+    redirected_dialogue,
     run_dialogue,
     start_and_pass_banner,
 )
@@ -243,11 +243,7 @@ def row_many_files(program, opts):
         make_files(data_dir, entries)
         # The echo goes to a file: half a minute of a console scrolling proves nothing more.
         with Session(program, data_dir, "many", stdout_path=out_path) as session:
-            banner = crlf_lines(BANNER_LINES)
-            poll("the banner in " + out_path, lambda: read_bytes(out_path), lambda got: got == banner)
-            session.press_key()
-            whole = banner + crlf_lines(entries + report_lines(program, data_dir))
-            poll("the whole dialogue in " + out_path, lambda: read_bytes(out_path), lambda got: len(got) >= len(whole))
+            whole = redirected_dialogue(session, program, data_dir, out_path, entries)
             check(read_bytes(out_path) == whole, "the echo differs from the {} entries".format(MANY_FILES))
             finish(session)
         check_list(data_dir, entries)

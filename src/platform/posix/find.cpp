@@ -62,11 +62,6 @@ struct Search {
     }
 };
 
-char upper(char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 // The first eight bytes of a key as one number, whose order is theirs: most
 // comparisons end there.
 uint64_t prefix_of(std::string_view key)
@@ -89,7 +84,7 @@ Span key_for(Search& search, Span native, bool ascii)
     Span key{ static_cast<uint32_t>(search.text.size()), native.size };
     search.text.append(search.text, native.at, native.size);
     for (char& c : std::span(search.text).subspan(key.at, key.size))
-        c = upper(c);
+        c = posix::upper_ascii(c);
     return key;
 }
 
@@ -107,7 +102,8 @@ bool matches(std::string_view pattern, std::string_view name)
         if (p < pattern.size() && pattern[p] == '*') {
             star = p++;
             star_n = n;
-        } else if (p < pattern.size() && (pattern[p] == '?' || upper(pattern[p]) == upper(name[n]))) {
+        } else if (p < pattern.size()
+            && (pattern[p] == '?' || posix::upper_ascii(pattern[p]) == posix::upper_ascii(name[n]))) {
             ++p;
             ++n;
         } else if (star != std::string_view::npos) {

@@ -2,6 +2,7 @@
 // through the C library's iconv.
 #include "platform/posix/names.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -10,7 +11,6 @@ namespace platform::posix {
 namespace {
 
 constexpr const char* DEFAULT_CODE_PAGE = "WINDOWS-1252";
-const iconv_t NO_CONVERTER = reinterpret_cast<iconv_t>(-1);
 
 struct LanguageCodePage {
     std::string_view language;
@@ -58,48 +58,61 @@ constexpr LanguageCodePage LANGUAGE_CODE_PAGES[] = {
     { "ko", "CP949" },
 };
 
-// How many bytes Wine takes as one unconvertible character: one that is no
-// character is replaced in as many parts as Wine's decoder makes of it.
-std::size_t bad_character_length(std::string_view rest, bool from_utf8)
+// How many bytes Wine takes as one unconvertible character of a UTF-8 name:
+// one that is no character is replaced in as many parts as Wine's decoder
+// makes of it.
+std::size_t bad_utf8_length(std::string_view rest)
 {
-    if (!from_utf8)
-        return 1;
     char32_t point;
     return read_utf8_character(rest, &point);
 }
 
-std::string convert(iconv_t converter, std::string_view text, bool from_utf8)
+std::size_t one_byte(std::string_view)
+{
+    return 1;
+}
+
+std::string convert(iconv_t converter, std::string_view text, std::size_t (*bad_length)(std::string_view))
 {
     // Most names are ASCII, which needs no conversion.
     if (converter == NO_CONVERTER || is_ascii(text))
         return std::string(text);
+    return convert_with_replacement(converter, text, bad_length);
+}
+
+}  // namespace
+
+std::string convert_with_replacement(
+    iconv_t converter, std::string_view text, std::size_t (*bad_length)(std::string_view rest))
+{
     std::string result;
     std::string_view rest = text;
     char chunk[256];
     iconv(converter, nullptr, nullptr, nullptr, nullptr);
-    while (!rest.empty()) {
+    for (;;) {
         char* in = const_cast<char*>(rest.data());
         std::size_t in_left = rest.size();
         char* out = chunk;
         std::size_t out_left = sizeof chunk;
-        std::size_t done = iconv(converter, &in, &in_left, &out, &out_left);
+        // With no input left, this call writes what ends a shift state.
+        std::size_t done = rest.empty() ? iconv(converter, nullptr, nullptr, &out, &out_left)
+                                        : iconv(converter, &in, &in_left, &out, &out_left);
         int error = errno;
-        result.append(chunk, out - chunk);
+        result.append(chunk, static_cast<std::size_t>(out - chunk));
         rest.remove_prefix(rest.size() - in_left);
-        if (done != static_cast<std::size_t>(-1) || error == E2BIG)
+        if (done == static_cast<std::size_t>(-1) && error == E2BIG)
             continue;
-        if (rest.empty())
-            break;
-        // EILSEQ (no such character, or bytes that are no character) or
-        // EINVAL (a sequence cut off at the end).
-        result += '?';
-        rest.remove_prefix(bad_character_length(rest, from_utf8));
-        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        if (done == static_cast<std::size_t>(-1) && !rest.empty()) {
+            // EILSEQ (no such character, or bytes that are no character) or
+            // EINVAL (a sequence cut off at the end).
+            result += '?';
+            rest.remove_prefix(std::min(bad_length(rest), rest.size()));
+            continue;
+        }
+        if (rest.empty() && out == chunk)
+            return result;
     }
-    return result;
 }
-
-}  // namespace
 
 // Wine's decoder, as its listings show: a lead byte and the continuation bytes
 // that can still begin a valid character go together, so an overlong form or
@@ -203,12 +216,12 @@ NameConverter::~NameConverter()
 
 std::string NameConverter::to_ansi(std::string_view utf8) const
 {
-    return convert(to_ansi_, utf8, true);
+    return convert(to_ansi_, utf8, bad_utf8_length);
 }
 
 std::string NameConverter::to_utf8(std::string_view ansi) const
 {
-    return convert(to_utf8_, ansi, false);
+    return convert(to_utf8_, ansi, one_byte);
 }
 
 const NameConverter& names()

@@ -11,6 +11,15 @@
 
 namespace platform::posix {
 
+// What iconv_open gives when it knows no such conversion.
+inline const iconv_t NO_CONVERTER = reinterpret_cast<iconv_t>(-1);
+
+// Runs text through an open converter. A character that it cannot convert
+// becomes one '?' and takes bad_length(rest) bytes of the input, `rest`
+// starting at that character. Throws std::bad_alloc only.
+std::string convert_with_replacement(
+    iconv_t converter, std::string_view text, std::size_t (*bad_length)(std::string_view rest));
+
 // The iconv name of the ANSI code page that Wine uses for a locale name such
 // as "fr_FR.UTF-8" or "sr_RS@latin".
 const char* code_page_for_locale(std::string_view locale);

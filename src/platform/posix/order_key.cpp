@@ -14,11 +14,6 @@ namespace platform::posix {
 
 namespace {
 
-char upper(char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 // Upper-casing beyond ASCII needs a UTF-8 locale; the program itself runs in
 // the C locale.
 locale_t case_locale()
@@ -36,7 +31,7 @@ locale_t case_locale()
 char16_t upper_unit(char16_t unit)
 {
     if (unit < 0x80)
-        return static_cast<char16_t>(upper(static_cast<char>(unit)));
+        return static_cast<char16_t>(upper_ascii(static_cast<char>(unit)));
     locale_t locale = case_locale();
     if (!locale || (unit >= 0xD800 && unit <= 0xDFFF))
         return unit;

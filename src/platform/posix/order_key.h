@@ -6,6 +6,13 @@
 
 namespace platform::posix {
 
+// ASCII letters upper-cased, every other byte as it is: how both the order
+// and the wildcard match fold the case of ASCII names.
+inline char upper_ascii(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 // Wine orders a directory by the names' UTF-16 units compared without regard
 // to case (both sides upper-cased, accented letters included). The key holds
 // those units so that a plain byte comparison gives the same order; for an

@@ -17,7 +17,6 @@ namespace platform::posix {
 
 namespace {
 
-const iconv_t NO_CONVERTER = reinterpret_cast<iconv_t>(-1);
 constexpr const char* ASCII = "ANSI_X3.4-1968";
 constexpr char REPLACEMENT = '?';
 
@@ -89,32 +88,9 @@ std::string TerminalText::convert(std::string_view ansi) const
     if (converter_ == NO_CONVERTER)
         return input;
 
-    std::string result;
-    char chunk[256];
-    char* in = input.data();
-    std::size_t in_left = input.size();
-    iconv(converter_, nullptr, nullptr, nullptr, nullptr);
-    for (;;) {
-        char* out = chunk;
-        std::size_t out_left = sizeof chunk;
-        // With no input left, this call writes what ends a shift state.
-        std::size_t done = in_left > 0 ? iconv(converter_, &in, &in_left, &out, &out_left)
-                                       : iconv(converter_, nullptr, nullptr, &out, &out_left);
-        int error = errno;
-        result.append(chunk, static_cast<std::size_t>(out - chunk));
-        if (done == static_cast<std::size_t>(-1) && error == E2BIG)
-            continue;
-        if (done == static_cast<std::size_t>(-1) && in_left > 0) {
-            // EILSEQ (undefined in the code page, or missing from the set)
-            // or EINVAL (a double-byte character cut off at the end).
-            result += REPLACEMENT;
-            ++in;
-            --in_left;
-            continue;
-        }
-        if (in_left == 0 && out == chunk)
-            return result;
-    }
+    // The code page is single- or double-byte: an undefined byte, or a lead
+    // byte cut off at the end, is one byte.
+    return convert_with_replacement(converter_, input, [](std::string_view) -> std::size_t { return 1; });
 }
 
 const TerminalText& terminal_text()
