@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/tree_walk.h"
-#include "frame/process_end.h"
+#include "frame/process.h"
 #include "platform/platform.h"
 #include "services/console_output.h"
 #include "services/file_channel.h"

@@ -6,7 +6,7 @@
 // run first, and start_process then repeats them in the settled order, so what
 // is in force when the main sequence runs is ours.
 #include "app/main_sequence.h"
-#include "frame/startup.h"
+#include "frame/process.h"
 
 namespace {
 

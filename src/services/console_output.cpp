@@ -1,17 +1,179 @@
 // Console text output: on a console the text goes straight into the screen
 // buffer as cells, with the cursor, wrapping, scrolling and window moves done
 // here; otherwise the bytes go to standard output unchanged.
+//
+// A console-mode request runs in three layers: the request itself (the view,
+// the context, the deferred wrap), the character interpreter that places runs
+// of bytes and moves the cursor for CR and LF, and the two device operations,
+// writing cells and scrolling rows, through which alone the interpreter
+// reaches the console.
 #include "services/console_output.h"
 
 #include <algorithm>
 
-#include "services/print_context.h"
-#include "services/service_state.h"
+#include "platform/platform.h"
 #include "services/std_handles.h"
 
 platform::Handle std_out_handle = nullptr;
 
 namespace {
+
+constexpr std::size_t RUN_MAX = 256;
+
+struct WorkArea {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+};
+
+// The state of one console-mode request.
+struct PrintContext {
+    int32_t buffer_width;
+    int32_t buffer_height;
+    uint16_t attribute;
+    WorkArea area;
+    int32_t column;
+    int32_t row;
+    bool whole_window;
+};
+
+// ---- Device operations: cells written into the screen buffer, rows scrolled
+// or cleared. A run handed to write_cells is at most RUN_MAX bytes and fits
+// the work area's row.
+
+constexpr char BLANK = ' ';
+
+// Failures of the fill calls are ignored: the row simply keeps what it had.
+void clear_row(const PrintContext& context, int32_t row)
+{
+    const WorkArea& area = context.area;
+    uint32_t width = static_cast<uint32_t>(area.right - area.left + 1);
+    platform::Coord start{ static_cast<int16_t>(area.left), static_cast<int16_t>(row) };
+    uint32_t written = 0;
+    platform::fill_output_attribute(std_out_handle, context.attribute, width, start, &written);
+    platform::fill_output_character(std_out_handle, BLANK, width, start, &written);
+}
+
+void clear_rows(const PrintContext& context, int32_t first, int32_t last)
+{
+    for (int32_t row = first; row <= last; ++row)
+        clear_row(context, row);
+}
+
+// Moves rows first + count .. last of columns left .. right up to row first.
+void shift_rows_up(const PrintContext& context, int32_t first, int32_t last, int32_t left, int32_t right, int32_t count)
+{
+    int32_t height = last - first + 1;
+    if (count >= height) {
+        clear_rows(context, context.area.top, context.area.bottom);
+        return;
+    }
+    platform::Rect scroll{ static_cast<int16_t>(left), static_cast<int16_t>(first + count), static_cast<int16_t>(right),
+        static_cast<int16_t>(last) };
+    platform::Coord destination{ static_cast<int16_t>(left), static_cast<int16_t>(first) };
+    // A failed scroll is ignored; the clearing below still runs.
+    platform::scroll_screen_buffer(
+        std_out_handle, scroll, nullptr, destination, platform::CharCell{ BLANK, context.attribute });
+    // Rows between the moved block and the filled source rows keep stale text.
+    int32_t moved = height - count;
+    if (moved < count)
+        clear_rows(context, first + moved, last);
+}
+
+bool write_cells(const PrintContext& context, const char* run, std::size_t count)
+{
+    platform::CharCell cells[RUN_MAX];
+    for (std::size_t i = 0; i < count; ++i)
+        cells[i] = platform::CharCell{ static_cast<uint8_t>(run[i]), context.attribute };
+    platform::Rect region{ static_cast<int16_t>(context.column), static_cast<int16_t>(context.row),
+        static_cast<int16_t>(context.column + static_cast<int32_t>(count) - 1), static_cast<int16_t>(context.row) };
+    return platform::write_console_output(
+        std_out_handle, cells, platform::Coord{ static_cast<int16_t>(count), 1 }, platform::Coord{ 0, 0 }, &region);
+}
+
+void scroll_lines(PrintContext& context, int32_t count)
+{
+    WorkArea& area = context.area;
+    if (context.whole_window) {
+        // Rows below the window are taken over as they stand: the window
+        // moves down over them and the text already there stays put.
+        int32_t below = context.buffer_height - area.bottom - 1;
+        if (below > 0) {
+            int32_t taken = std::min(count, below);
+            area.top += taken;
+            area.bottom += taken;
+            count -= taken;
+            if (count == 0)
+                return;
+        }
+        shift_rows_up(context, 0, context.buffer_height - 1, 0, context.buffer_width - 1, count);
+    } else {
+        shift_rows_up(context, area.top, area.bottom, area.left, area.right, count);
+    }
+    context.row = area.bottom;
+}
+
+// ---- Character interpreter
+
+void put_run(PrintContext& context, const char* run, std::size_t count)
+{
+    const WorkArea& area = context.area;  // scroll_lines may move it
+    while (count > 0) {
+        // A cursor right of the work area: the buffer was made narrower since
+        // the view was read. Starting a new row keeps the piece non-empty.
+        if (context.column > area.right) {
+            context.column = area.left;
+            ++context.row;
+        }
+        std::size_t piece = std::min(count, static_cast<std::size_t>(area.right - context.column + 1));
+        if (context.row > area.bottom)
+            scroll_lines(context, context.row - area.bottom);
+        if (!write_cells(context, run, piece))
+            return;
+        run += piece;
+        count -= piece;
+        context.column += static_cast<int32_t>(piece);
+        if (context.column == area.right + 1) {
+            context.column = area.left;
+            ++context.row;
+        }
+    }
+}
+
+void print_chars(PrintContext& context, const char* bytes, std::size_t count)
+{
+    char run[RUN_MAX];
+    std::size_t length = 0;
+    bool moved = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        char byte = bytes[i];
+        if (byte == '\n' || byte == '\r') {
+            if (length > 0) {
+                put_run(context, run, length);
+                length = 0;
+            }
+            // The move starts from where the cursor really stands, so that a
+            // run dropped by a failed write cannot push it out of the buffer.
+            context.column = context.area.left;
+            if (byte == '\n')
+                ++context.row;
+            moved = true;
+            continue;
+        }
+        if (length == RUN_MAX) {
+            put_run(context, run, length);
+            length = 0;
+        }
+        run[length++] = byte;
+    }
+    if (length > 0)
+        put_run(context, run, length);
+    else if (moved && context.row > context.area.bottom)
+        scroll_lines(context, context.row - context.area.bottom);
+}
+
+// ---- Requests
 
 struct ConsoleView {
     int16_t left;
@@ -155,7 +317,7 @@ void print_line(std::string_view text)
     console_write(LINE_END, sizeof LINE_END);
 }
 
-void reset_console_output()
+void init_console_output()
 {
     view = ConsoleView{};
     view_read = false;

@@ -4,19 +4,17 @@
 #include <cstring>
 #include <new>
 
-#include "services/service_state.h"
-
 DirScan* current_dir_scan = nullptr;
 
 namespace {
 
-DirScan* service_state = nullptr;  // made on first use; lives until the process ends
+DirScan* own_scan = nullptr;  // made on first use; lives until the process ends
 
 DirScan* own_state()
 {
     if (!current_dir_scan) {
-        service_state = new DirScan{};
-        current_dir_scan = service_state;
+        own_scan = new DirScan{};
+        current_dir_scan = own_scan;
     }
     return current_dir_scan;
 }
@@ -96,9 +94,9 @@ std::string dir_next()
     return next_on(*own_state());
 }
 
-void reset_dir_scan()
+void init_dir_scan()
 {
-    delete service_state;
-    service_state = nullptr;
+    delete own_scan;
+    own_scan = nullptr;
     current_dir_scan = nullptr;
 }

@@ -31,3 +31,6 @@ std::string dir_first(const std::string& pattern, int32_t mask);
 
 // The next accepted name of the open search, or "" at its end.
 std::string dir_next();
+
+// The service as a fresh process has it: no state of its own, none current.
+void init_dir_scan();

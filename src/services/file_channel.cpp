@@ -4,7 +4,6 @@
 #include <cctype>
 
 #include "platform/platform.h"
-#include "services/service_state.h"
 
 namespace {
 
@@ -149,7 +148,7 @@ void close_all_channels()
     (void)close_every_channel();
 }
 
-void reset_file_channels()
+void init_file_channels()
 {
     for (FileChannel& channel : channels)
         channel = FileChannel{};

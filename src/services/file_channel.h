@@ -40,3 +40,6 @@ int32_t find_free_file_number();
 
 // The at-exit entry: closes whatever is still open.
 void close_all_channels();
+
+// Every channel free, and the at-exit entry not yet registered.
+void init_file_channels();

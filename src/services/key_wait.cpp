@@ -1,23 +1,31 @@
 // Key wait: polls the console's input queue until a key has been seen since
-// the previous wait, and composes Alt+keypad codes across the records.
+// the previous wait, and composes Alt+keypad codes across the records. Its
+// console control handler turns a close, logoff or shutdown of the console
+// into a key.
 #include "services/key_wait.h"
 
+#include <atomic>
 #include <limits>
 
 #include "platform/platform.h"
-#include "services/ctrl_handler.h"
-#include "services/key_changed.h"
 #include "services/key_classes.h"
-#include "services/service_state.h"
 #include "services/std_handles.h"
 
 platform::Handle std_in_handle = nullptr;
 
-std::atomic<bool> key_changed{ false };
-
 namespace {
 
+// Set when a key is seen, by the input drain or by the control handler on the
+// platform's thread; read and cleared only by the wait's poll.
+std::atomic<bool> key_changed{ false };
+
+bool ctrl_handler_installed = false;
+
 constexpr uint32_t POLL_INTERVAL_MS = 50;
+
+// CTRL_CLOSE_EVENT (2), CTRL_LOGOFF_EVENT (5), CTRL_SHUTDOWN_EVENT (6).
+constexpr uint32_t LAST_HANDLED_TYPE = 6;
+constexpr uint32_t HANDLED_TYPES = 0x64;
 
 constexpr uint32_t ALT_PRESSED = 0x03;            // RIGHT_ALT_PRESSED | LEFT_ALT_PRESSED
 constexpr uint32_t CTRL_OR_SHIFT_PRESSED = 0x1C;  // RIGHT_CTRL, LEFT_CTRL, SHIFT
@@ -74,6 +82,16 @@ void handle_key_record(const platform::KeyEvent& key)
     }
 }
 
+void install_ctrl_handler()
+{
+    if (ctrl_handler_installed)
+        return;
+    ctrl_handler_installed = true;
+    // Neither failure is acted on: keys still end a wait without the handler.
+    platform::at_exit(remove_ctrl_handler);
+    platform::set_ctrl_handler(console_ctrl_handler, true);
+}
+
 void drain_console_input()
 {
     install_ctrl_handler();
@@ -105,9 +123,25 @@ void wait_key()
     }
 }
 
-void reset_key_wait()
+bool console_ctrl_handler(uint32_t ctrl_type)
+{
+    // Ctrl+C and Ctrl+Break are declined: the platform's default ends the
+    // process.
+    if (ctrl_type > LAST_HANDLED_TYPE || !(HANDLED_TYPES & (1u << ctrl_type)))
+        return false;
+    key_changed.store(true);
+    return true;
+}
+
+void remove_ctrl_handler()
+{
+    if (ctrl_handler_installed)
+        platform::set_ctrl_handler(console_ctrl_handler, false);
+}
+
+void init_key_wait()
 {
     key_changed.store(false);
     alt_code = 0;
-    reset_ctrl_handler();
+    ctrl_handler_installed = false;
 }

@@ -2,9 +2,11 @@
 
 usage: cases.py --exe EXE --prefix WINEPREFIX [--wine LOADER] CASE
        cases.py --native PROGRAM CASE
+       cases.py --list      (the tests that the build registers, one per line)
 """
 
 import argparse
+import collections
 import os
 import shlex
 import shutil
@@ -48,7 +50,8 @@ def check(condition, message, session=None):
 
 
 def crlf_lines(lines):
-    return b"".join(line.encode("ascii") + b"\r\n" for line in lines)
+    """The lines as the list file holds them under the harness's locale (C.UTF-8: Windows-1252)."""
+    return b"".join(line.encode("cp1252") + b"\r\n" for line in lines)
 
 
 def check_list(data_dir, expected):
@@ -178,16 +181,20 @@ def build_files(entries):
     return lambda data_dir: make_files(data_dir, entries) or entries
 
 
+# Names in Windows-1252 in folder and file names, and the start folder's own name.
+ACCENTED_ENTRY = "Textures/Caf\u00e9/cr\u00e8me.dds"
+
 TREES = {
     "tree": build_tree,
     "empty": build_files([]),
     "sample": build_sample,
     "small": build_files(SMALL_TREE),
     "scroll": build_files(SCROLL_TREE),
+    "accented": build_files([ACCENTED_ENTRY]),
 }
 
 
-def case_tree(program):
+def case_tree(program, build):
     def echoed_in_order(session):
         screen = session.screen()
         echoed = find_in_order(screen, TREE_EXPECTED + [REPORT_FIRST], after_prompt(screen))
@@ -196,20 +203,21 @@ def case_tree(program):
             check(not screen.has(hidden), "{!r} was listed".format(hidden), session)
 
     with data_tree() as data_dir:
-        expected = build_tree(data_dir)
+        expected = build(data_dir)
         run_dialogue(program, data_dir, "tree", height=40, on_report=echoed_in_order)
         check_list(data_dir, expected)
 
 
-def case_empty(program):
+def case_dialogue(program, build):
     with data_tree() as data_dir:
-        run_dialogue(program, data_dir, "empty")
-        check_list(data_dir, [])
+        expected = build(data_dir)
+        run_dialogue(program, data_dir, "dialogue")
+        check_list(data_dir, expected)
 
 
-def case_open_failure(program):
+def case_open_failure(program, build):
     with data_tree() as data_dir:
-        make_files(data_dir, ["Meshes/a.nif"])
+        build(data_dir)
         os.mkdir(os.path.join(data_dir, LIST_FILE))
         with Session(program, data_dir, "open") as session:
             start_and_pass_banner(session, data_dir, list_exists=True)
@@ -221,9 +229,9 @@ def case_open_failure(program):
         check(os.path.isdir(os.path.join(data_dir, LIST_FILE)), "the directory in the list file's place changed")
 
 
-def case_write_failure(program):
+def case_write_failure(program, build):
     with data_tree() as data_dir:
-        make_files(data_dir, ["Meshes/a.nif", "Textures/b.dds"])
+        build(data_dir)
         os.symlink("/dev/full", os.path.join(data_dir, LIST_FILE))
         with Session(program, data_dir, "write") as session:
             start_and_pass_banner(session, data_dir, list_exists=True)
@@ -232,13 +240,6 @@ def case_write_failure(program):
             for text in (REPORT_FIRST, NAME_NOTICE, RENAME_NOTICE):
                 check(not screen.has(text), "{!r} shown although writing failed".format(text), session)
             finish(session)
-
-
-def case_sample(program):
-    with data_tree() as data_dir:
-        expected = build_sample(data_dir)
-        run_dialogue(program, data_dir, "sample")
-        check_list(data_dir, expected)
 
 
 def console_rows(lines, width):
@@ -273,10 +274,10 @@ def expect_screen(session, rows):
         raise AssertionError(message) from None
 
 
-def check_screens(program, name, width, height, entries):
+def check_screens(program, name, width, height, build):
     """The rows of the whole dialogue in a pane of this size, before and after the walk."""
     with data_tree() as data_dir:
-        make_files(data_dir, entries)
+        entries = build(data_dir)
         with Session(program, data_dir, name, width, height) as session:
             banner = console_rows(BANNER_LINES, width)
             expect_screen(session, banner)
@@ -286,25 +287,26 @@ def check_screens(program, name, width, height, entries):
             finish(session)
 
 
-def case_screen_76(program):
+def case_screen_76(program, build):
     # The rule lines fill a row exactly: each is followed by an empty row.
-    check_screens(program, "screen76", 76, 24, SMALL_TREE)
+    check_screens(program, "screen76", 76, 24, build)
 
 
-def case_screen_wide(program):
-    check_screens(program, "screenwide", 100, 30, SMALL_TREE)
+def case_screen_wide(program, build):
+    check_screens(program, "screenwide", 100, 30, build)
 
 
-def case_scroll(program):
+def case_scroll(program, build):
     # The last entries' line ends fall at the bottom row with the cursor wrapped below it.
-    check_screens(program, "scroll", 76, 24, SCROLL_TREE)
+    check_screens(program, "scroll", 76, 24, build)
 
 
-def case_keys(program):
+def case_keys(program, build):
     # Under Wine, Escape carries no character and a named Home key arrives without a key code:
     # records that are not keys, so the wait goes on.
     for first, second in (("x", "F1"), ("Down", "x")):
         with data_tree() as data_dir, Session(program, data_dir, "keys") as session:
+            build(data_dir)
             session.wait_for(KEY_PROMPT)
             if first == "x":
                 for key in ("Escape", "Home"):
@@ -328,12 +330,11 @@ def redirected_dialogue(session, program, data_dir, out_path, entries):
     return whole
 
 
-def case_redirected(program):
-    entries = ["Meshes/a.nif", "Textures/b.dds"]
+def case_redirected(program, build):
     with data_tree() as root:
         data_dir = os.path.join(root, "Data")
         out_path = os.path.join(root, "out.bin")
-        make_files(data_dir, entries)
+        entries = build(data_dir)
         with Session(program, data_dir, "redirected", stdout_path=out_path) as session:
             whole = redirected_dialogue(session, program, data_dir, out_path, entries)
             check(read_bytes(out_path) == whole, "the dialogue in {} differs".format(out_path), session)
@@ -384,13 +385,12 @@ def drain_pty(fd):
     return got
 
 
-def case_accented(program):
+def case_accented(program, build):
     # The terminal shows names in its own character set; a file or pipe gets the list's bytes.
-    entry = "Textures/Caf\u00e9/cr\u00e8me.dds"
-    ansi = entry.encode("cp1252")
     with data_tree() as root:
         data_dir = os.path.join(root, "Donn\u00e9es")
-        make_files(data_dir, [entry])
+        (entry,) = build(data_dir)
+        ansi = entry.encode("cp1252")
         shown = program.shown_dir(data_dir)
         report = "{}{}' directory.".format(REPORT_FIRST, shown)
         out_path = os.path.join(root, "out.bin")
@@ -413,10 +413,11 @@ def case_accented(program):
 SHELL_PROMPT = "aol-e2e$ "
 
 
-def case_ctrl_c(program):
+def case_ctrl_c(program, build):
     with data_tree() as root:
         data_dir = os.path.join(root, "Data")
         os.mkdir(data_dir)
+        build(data_dir)
         before, after, status = (os.path.join(root, name) for name in ("before", "after", "status"))
         shell = "env PS1={} bash --norc --noprofile".format(shlex.quote(SHELL_PROMPT))
         with Session(program, data_dir, "ctrl_c", command=shell) as session:
@@ -439,11 +440,11 @@ def case_ctrl_c(program):
             check(read_bytes(after) == modes, "terminal modes {!r}, not {!r}".format(read_bytes(after), modes))
 
 
-def case_hangup(program):
+def case_hangup(program, build):
     # A hang-up or termination ends the wait, and every later one: the tool finishes its list.
     for number in (signal.SIGTERM, signal.SIGHUP):
         with data_tree() as data_dir:
-            expected = build_tree(data_dir)
+            expected = build(data_dir)
             with Session(program, data_dir, "hangup") as session:
                 session.wait_for(KEY_PROMPT)
                 os.kill(int(session.pane_value("pane_pid")), number)
@@ -452,25 +453,39 @@ def case_hangup(program):
             check_list(data_dir, expected)
 
 
-BOTH = {
-    "tree": case_tree,
-    "empty": case_empty,
-    "open_failure": case_open_failure,
-    "write_failure": case_write_failure,
-    "sample": case_sample,
-    "redirected": case_redirected,
-}
-# The screen scenarios follow Wine's console; the native program leaves wrapping to the terminal.
-CASES = {
-    "wine": {
-        **BOTH,
-        "screen_76": case_screen_76,
-        "screen_wide": case_screen_wide,
-        "scroll": case_scroll,
-        "keys": case_keys,
-    },
-    "native": {**BOTH, "ctrl_c": case_ctrl_c, "hangup": case_hangup, "accented": case_accented},
-}
+# The scenarios: each runs on one of TREES, on the programs that `where` names: "wine" (the exe under
+# Wine), "native", and "win64" for the smoke set that runs the x86_64 twin under wine64 where the
+# i686 exe is the one tried in full. The screen scenarios follow Wine's console; the native program
+# leaves wrapping to the terminal.
+Scenario = collections.namedtuple("Scenario", "name tree where run")
+
+SCENARIOS = [
+    Scenario("tree", "tree", "wine native win64", case_tree),
+    Scenario("empty", "empty", "wine native", case_dialogue),
+    Scenario("open_failure", "small", "wine native", case_open_failure),
+    Scenario("write_failure", "small", "wine native", case_write_failure),
+    Scenario("sample", "sample", "wine native", case_dialogue),
+    Scenario("redirected", "small", "wine native win64", case_redirected),
+    Scenario("screen_76", "small", "wine", case_screen_76),
+    Scenario("screen_wide", "small", "wine", case_screen_wide),
+    Scenario("scroll", "scroll", "wine", case_scroll),
+    Scenario("keys", "empty", "wine", case_keys),
+    Scenario("ctrl_c", "empty", "native", case_ctrl_c),
+    Scenario("hangup", "tree", "native", case_hangup),
+    Scenario("accented", "accented", "native", case_accented),
+]
+
+# How the tests that run each kind of program are named.
+TEST_NAMES = {"wine": "e2e.{}", "native": "e2e.native.{}", "win64": "e2e.win64.{}"}
+
+
+def test_listing():
+    """One line per test the build registers: its name, the program it runs on, the scenario."""
+    return [
+        "{} {} {}".format(TEST_NAMES[where].format(row.name), where, row.name)
+        for row in SCENARIOS
+        for where in row.where.split()
+    ]
 
 
 def program_from_args(args):
@@ -485,15 +500,21 @@ def main():
     parser.add_argument("--prefix")
     parser.add_argument("--wine", default=WINE_WRAPPER, help="the Wine loader for --exe (default: %(default)s)")
     parser.add_argument("--native")
-    parser.add_argument("case")
+    parser.add_argument("--list", action="store_true", help="print the tests that the build registers")
+    parser.add_argument("case", nargs="?")
     args = parser.parse_args()
+    if args.list:
+        print("\n".join(test_listing()))
+        return 0
     if bool(args.native) == bool(args.exe and args.prefix):
         parser.error("give either --exe and --prefix, or --native")
     program = program_from_args(args)
-    cases = CASES[program.kind]
+    # The x86_64 twin runs the scenarios under wine64 like the i686 exe under Wine.
+    cases = {row.name: row for row in SCENARIOS if program.kind in row.where.replace("win64", "wine").split()}
     if args.case not in cases:
         parser.error("no case {!r} for the {} program; cases: {}".format(args.case, program.kind, ", ".join(cases)))
-    cases[args.case](program)
+    row = cases[args.case]
+    row.run(program, TREES[row.tree])
     print("passed: {} ({})".format(args.case, program.kind))
     return 0
 

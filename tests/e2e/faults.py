@@ -5,6 +5,7 @@ usage: faults.py --native PROGRAM ROW
        faults.py --exe EXE --prefix WINEPREFIX [--wine LOADER] ROW
        faults.py --native PROGRAM --exe EXE --prefix WINEPREFIX [--wine LOADER] ROW   (differential rows)
        faults.py --table                                                              (the matrix as Markdown)
+       faults.py --list                                   (the tests that the build registers, one per line)
 """
 
 import argparse
@@ -536,6 +537,18 @@ def markdown_table():
     return "\n".join(lines)
 
 
+def test_listing():
+    """One line per test the build registers: its name, the programs it runs on, the row."""
+    kinds = {"both": ["wine", "native"], "native": ["native"], "wine": ["wine"], "differential": ["differential"]}
+    names = {"wine": "faults.wine.{}", "native": "faults.native.{}", "differential": "faults.{}"}
+    return [
+        "{} {} {}".format(names[kind].format(row.name), kind, row.name)
+        for row in ROWS
+        if row.run is not None
+        for kind in kinds[row.where]
+    ]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.strip().splitlines()[0])
     parser.add_argument("--exe")
@@ -543,10 +556,14 @@ def main():
     parser.add_argument("--wine", default=WINE_WRAPPER)
     parser.add_argument("--native")
     parser.add_argument("--table", action="store_true")
+    parser.add_argument("--list", action="store_true")
     parser.add_argument("row", nargs="?")
     opts = parser.parse_args()
     if opts.table:
         print(markdown_table())
+        return 0
+    if opts.list:
+        print("\n".join(test_listing()))
         return 0
     rows = {row.name: row for row in ROWS}
     if opts.row not in rows:

@@ -5,8 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "frame/init_services.h"
-#include "services/service_state.h"
+#include "frame/process.h"
 #include "sim/sim.h"
 
 // An invariant that does not hold ends the run as a crash, which libFuzzer
@@ -23,7 +22,6 @@
 inline void fresh_process()
 {
     sim::reset();
-    reset_service_state();
     init_services();
     sim::clear_calls();
 }

@@ -9,14 +9,33 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_support.h"
 
 namespace {
+
+// The terminal's key input is process-wide state (its mode, queued keys,
+// received signals), so a case that changes it runs in a child of its own.
+template<typename Body> void in_child(Body body)
+{
+    std::fflush(stdout);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        body();
+        std::fflush(stdout);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the case's process ended with status " << status;
+}
 
 bool same_mode(const termios& a, const termios& b)
 {
@@ -48,8 +67,6 @@ protected:
     }
     void TearDown() override
     {
-        platform::set_ctrl_handler(record_ctrl_event, false);
-        platform::posix::reset_terminal_input();
         close(slave);
         close(master);
     }
@@ -90,71 +107,76 @@ protected:
 
 TEST_F(PosixTerminal, EachByteOrEscapeSequenceIsOneKeyRecord)
 {
-    EXPECT_TRUE(drain().empty());  // enters the wait's mode
-    termios waiting = mode_now();
-    EXPECT_EQ(waiting.c_lflag & (ICANON | ECHO), 0u);
-    EXPECT_NE(waiting.c_lflag & ISIG, 0u);
+    in_child([&] {
+        EXPECT_TRUE(drain().empty());  // enters the wait's mode
+        termios waiting = mode_now();
+        EXPECT_EQ(waiting.c_lflag & (ICANON | ECHO), 0u);
+        EXPECT_NE(waiting.c_lflag & ISIG, 0u);
 
-    type(std::string("a\x1b[A\x1bOP\x1b[1;5C\x1bx") + '\0' + "b\x1b");
-    std::vector<uint8_t> chars;
-    for (const platform::InputRecord& record : drain()) {
-        EXPECT_EQ(record.event_type, platform::KEY_EVENT);
-        EXPECT_TRUE(record.key.key_down);
-        EXPECT_EQ(record.key.repeat_count, 1);
-        EXPECT_EQ(record.key.virtual_key_code, 0);
-        EXPECT_EQ(record.key.virtual_scan_code, 0);
-        EXPECT_EQ(record.key.control_key_state, 0u);
-        chars.push_back(record.key.ch);
-    }
-    EXPECT_EQ(chars, (std::vector<uint8_t>{ 'a', 0x1B, 0x1B, 0x1B, 0x1B, 0, 'b', 0x1B }));
-    // The wait has its key: the terminal is as it was.
-    EXPECT_TRUE(same_mode(mode_now(), original));
+        type(std::string("a\x1b[A\x1bOP\x1b[1;5C\x1bx") + '\0' + "b\x1b");
+        std::vector<uint8_t> chars;
+        for (const platform::InputRecord& record : drain()) {
+            EXPECT_EQ(record.event_type, platform::KEY_EVENT);
+            EXPECT_TRUE(record.key.key_down);
+            EXPECT_EQ(record.key.repeat_count, 1);
+            EXPECT_EQ(record.key.virtual_key_code, 0);
+            EXPECT_EQ(record.key.virtual_scan_code, 0);
+            EXPECT_EQ(record.key.control_key_state, 0u);
+            chars.push_back(record.key.ch);
+        }
+        EXPECT_EQ(chars, (std::vector<uint8_t>{ 'a', 0x1B, 0x1B, 0x1B, 0x1B, 0, 'b', 0x1B }));
+        // The wait has its key: the terminal is as it was.
+        EXPECT_TRUE(same_mode(mode_now(), original));
+    });
 }
 
 TEST_F(PosixTerminal, NulByteIsNoKeyAndKeepsTheWaitsMode)
 {
-    drain();
-    type(std::string(1, '\0'));
-    EXPECT_EQ(drain().size(), 1u);
-    EXPECT_EQ(mode_now().c_lflag & ICANON, 0u);
-    type("k");
-    EXPECT_EQ(drain().size(), 1u);
-    EXPECT_TRUE(same_mode(mode_now(), original));
+    in_child([&] {
+        drain();
+        type(std::string(1, '\0'));
+        EXPECT_EQ(drain().size(), 1u);
+        EXPECT_EQ(mode_now().c_lflag & ICANON, 0u);
+        type("k");
+        EXPECT_EQ(drain().size(), 1u);
+        EXPECT_TRUE(same_mode(mode_now(), original));
+    });
 }
 
 TEST_F(PosixTerminal, InputThatIsNoTerminalFailsThePeek)
 {
-    int pipe_fds[2];
-    ASSERT_EQ(pipe(pipe_fds), 0);
-    ASSERT_EQ(write(pipe_fds[1], "x", 1), 1);
-    platform::InputRecord record{};
-    uint32_t count = 7;
-    EXPECT_FALSE(platform::peek_console_input(platform::posix::handle_for_fd(pipe_fds[0]), &record, &count));
-    EXPECT_EQ(count, 0u);
-    EXPECT_FALSE(platform::peek_console_input(nullptr, &record, &count));
-    close(pipe_fds[0]);
-    close(pipe_fds[1]);
+    in_child([&] {
+        int pipe_fds[2];
+        ASSERT_EQ(pipe(pipe_fds), 0);
+        ASSERT_EQ(write(pipe_fds[1], "x", 1), 1);
+        platform::InputRecord record{};
+        uint32_t count = 7;
+        EXPECT_FALSE(platform::peek_console_input(platform::posix::handle_for_fd(pipe_fds[0]), &record, &count));
+        EXPECT_EQ(count, 0u);
+        EXPECT_FALSE(platform::peek_console_input(nullptr, &record, &count));
+        close(pipe_fds[0]);
+        close(pipe_fds[1]);
+    });
 }
 
 TEST_F(PosixTerminal, HangUpAndTerminationEndEveryLaterWait)
 {
-    ASSERT_TRUE(platform::set_ctrl_handler(record_ctrl_event, true));
-    drain();
-    raise(SIGHUP);
-    // Restored at once by the signal, not only at the next poll.
-    EXPECT_TRUE(same_mode(mode_now(), original));
-    platform::InputRecord record{};
-    uint32_t count = 1;
-    EXPECT_TRUE(platform::peek_console_input(input, &record, &count));
-    EXPECT_EQ(count, 0u);
-    EXPECT_TRUE(platform::peek_console_input(nullptr, &record, &count));
-    EXPECT_EQ(ctrl_events, (std::vector<uint32_t>{ 2, 2 }));
-
-    platform::posix::reset_terminal_input();
-    ctrl_events.clear();
-    raise(SIGTERM);
-    EXPECT_TRUE(platform::peek_console_input(nullptr, &record, &count));
-    EXPECT_EQ(ctrl_events, (std::vector<uint32_t>{ 6 }));
+    for (auto [signal_number, event] : { std::pair{ SIGHUP, 2u }, std::pair{ SIGTERM, 6u } }) {
+        SCOPED_TRACE(signal_number);
+        in_child([&] {
+            ASSERT_TRUE(platform::set_ctrl_handler(record_ctrl_event, true));
+            drain();
+            raise(signal_number);
+            // Restored at once by the signal, not only at the next poll.
+            EXPECT_TRUE(same_mode(mode_now(), original));
+            platform::InputRecord record{};
+            uint32_t count = 1;
+            EXPECT_TRUE(platform::peek_console_input(input, &record, &count));
+            EXPECT_EQ(count, 0u);
+            EXPECT_TRUE(platform::peek_console_input(nullptr, &record, &count));
+            EXPECT_EQ(ctrl_events, (std::vector<uint32_t>{ event, event }));
+        });
+    }
 }
 
 // Runs `action` in a child that is in the wait's mode on the terminal; the

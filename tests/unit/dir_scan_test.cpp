@@ -158,8 +158,6 @@ TEST_F(DirScanTest, NamesAreBareCopiesWithTheirBytes)
     sim::add_file(DIR + "\\Caf\xE9 Armor.NIF");
     std::string name = dir_first(PATTERN, FILE_MASK);
     EXPECT_EQ(name, "Caf\xE9 Armor.NIF");
-    EXPECT_EQ(dir_next(), "");
-    EXPECT_EQ(name, "Caf\xE9 Armor.NIF");
 }
 
 }  // namespace

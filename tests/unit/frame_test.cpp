@@ -1,9 +1,11 @@
 #include <csignal>
 
 #include "frame/fault_filter.h"
-#include "frame/process_end.h"
-#include "frame/startup.h"
+#include "frame/process.h"
+#include "services/console_output.h"
+#include "services/dir_scan.h"
 #include "services/file_channel.h"
+#include "services/key_wait.h"
 #include "services/std_handles.h"
 #include "sim_test.h"
 
@@ -96,6 +98,40 @@ TEST_F(FrameTest, ConsoleInputModeGetsProcessedInputOnlyOnAConsole)
         EXPECT_EQ(sim::count_calls("GetConsoleMode"), row.get_calls);
         EXPECT_EQ(sim::count_calls("SetConsoleMode"), row.set_calls);
     }
+}
+
+void key_at_first_sleep(int sleeps)
+{
+    if (sleeps == 1)
+        sim::queue_key('k');
+}
+
+// Every service leaves state behind in the process; a start finds each one as
+// a fresh process has it.
+TEST_F(FrameTest, InitServicesStartsEveryServiceAfresh)
+{
+    sim::make_console(10, 5, platform::Rect{ 0, 0, 9, 4 });
+    print_line("x");  // the view read, the region fixed
+    sim::queue_key('a');
+    wait_key();               // the control handler installed
+    console_ctrl_handler(2);  // a key marked while no wait runs
+    sim::add_directory("C:\\D");
+    sim::add_file("C:\\D\\f");
+    sim::add_file("C:\\D\\g");
+    EXPECT_EQ(dir_first("C:\\D\\*.*", 0x27), "f");  // a search open on the service's own state
+    ASSERT_EQ(open_channel("a", MODE_OUTPUT, ACCESS_WRITE, 2, 1, 0, "ascii"), FILE_OK);
+
+    restart();
+    EXPECT_EQ(find_free_file_number(), 1);
+    EXPECT_EQ(dir_next(), "");
+    EXPECT_TRUE(sim::calls().empty());  // no search open, none to continue
+    print_line("y");                    // no console now: the view is read again
+    EXPECT_EQ(sim::stdout_bytes(), "y\r\n");
+    sim::on_sleep(key_at_first_sleep);
+    wait_key();
+    EXPECT_EQ(sim::sleeps(), 1);  // the mark made before the start is gone
+    EXPECT_EQ(sim::count_calls("SetConsoleCtrlHandler(add)"), 1);
+    EXPECT_EQ(sim::at_exit_entries(), 1u);
 }
 
 TEST_F(FrameTest, FaultFilterMapsCodesToSignalDispositions)

@@ -3,7 +3,6 @@
 #include <thread>
 #include <utility>
 
-#include "services/ctrl_handler.h"
 #include "services/key_classes.h"
 #include "sim_test.h"
 

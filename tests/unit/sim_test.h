@@ -3,8 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "frame/init_services.h"
-#include "services/service_state.h"
+#include "frame/process.h"
 #include "sim/sim.h"
 
 class SimTest : public ::testing::Test {
@@ -15,13 +14,8 @@ protected:
     static void restart()
     {
         sim::reset();
-        reset_service_state();
         init_services();
         sim::clear_calls();
     }
-    void TearDown() override
-    {
-        reset_service_state();
-        sim::reset();
-    }
+    void TearDown() override { sim::reset(); }
 };

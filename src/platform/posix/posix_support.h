@@ -1,5 +1,5 @@
-// Private to the POSIX platform: handles as file descriptors, and the state of
-// the terminal's key input that tests reset between cases.
+// Private to the POSIX platform: handles as file descriptors, and the standard
+// descriptors closed at start.
 #pragma once
 
 #include <cstdint>
@@ -22,9 +22,5 @@ inline int fd_of(Handle handle)
 // Whether standard input, output or error (0, 1, 2) was closed when the
 // process started; start-up then holds the descriptor on /dev/null.
 bool std_descriptor_was_closed(int fd);
-
-// Leaves the key wait's terminal mode if it is on, drops queued key records
-// and forgets received hang-up and termination signals.
-void reset_terminal_input();
 
 }  // namespace platform::posix

@@ -234,16 +234,4 @@ bool set_ctrl_handler(CtrlHandler handler, bool add)
     return ok;
 }
 
-namespace posix {
-
-void reset_terminal_input()
-{
-    leave_wait_mode();
-    queued.clear();
-    key_handed_out = false;
-    received_event = 0;
-}
-
-}  // namespace posix
-
 }  // namespace platform
