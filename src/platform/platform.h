@@ -14,6 +14,10 @@ namespace platform {
 // The character that ends a directory in a path.
 extern const char PATH_SEPARATOR;
 
+// IsDBCSLeadByte: whether the byte leads a double-byte character of the ANSI
+// code page; never in a single-byte code page.
+bool is_lead_byte(uint8_t byte);
+
 // GetCurrentDirectoryA: the length copied (without the NUL), the size needed
 // (with the NUL) when the buffer is too small, or 0 on failure.
 uint32_t get_current_directory(uint32_t buffer_size, char* buffer);

@@ -55,7 +55,19 @@ bool search_is_open(platform::SearchHandle handle);
 // find_close calls on a handle that was not open: closed twice, or never made.
 int bad_search_closes();
 
+// An entry whose name holds what a path cannot: a backslash, or a name that a
+// path would resolve (".." and the like), as a search may return them.
+void add_named_entry(const std::string& directory, const std::string& name, uint32_t attrib);
+
+// Searches of patterns longer than this fail, as Windows' do beyond MAX_PATH.
+void limit_path_length(std::size_t characters);
+
 void set_current_directory(std::optional<std::string> path);  // nullopt: the query fails
+
+// The ANSI code page: 1252 at reset (no lead bytes), or 932, whose lead bytes
+// 0x81-0x9F and 0xE0-0xFC begin double-byte characters. Paths are then split
+// by characters: a backslash that ends a double-byte character is no separator.
+void set_code_page(uint32_t code_page);
 
 // ---- Files -------------------------------------------------------------------
 // Contents after the last write-out, or nullopt if the file was never created.

@@ -34,6 +34,8 @@ struct State {
     platform::SearchHandle next_handle = 100;
     int bad_search_closes = 0;
     std::optional<std::string> current_directory = std::string("C:\\G\\Data");
+    uint32_t code_page = 1252;
+    std::optional<std::size_t> path_limit;
     std::map<std::string, std::string> files;
     std::vector<std::string> refused;
     std::optional<std::size_t> write_budget;
@@ -49,16 +51,67 @@ struct State {
 
 State state;
 
+bool lead_byte(uint8_t byte)
+{
+    return state.code_page == 932 && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
+}
+
+// The path's parts between backslashes, by characters of the code page.
+std::vector<std::string> parts_of(const std::string& path)
+{
+    std::vector<std::string> parts(1);
+    for (std::size_t at = 0; at < path.size(); ++at) {
+        if (path[at] == '\\') {
+            parts.emplace_back();
+            continue;
+        }
+        parts.back() += path[at];
+        if (lead_byte(static_cast<uint8_t>(path[at])) && at + 1 < path.size())
+            parts.back() += path[++at];
+    }
+    return parts;
+}
+
+std::string joined(const std::vector<std::string>& parts, std::size_t count)
+{
+    std::string path;
+    for (std::size_t i = 0; i < count; ++i)
+        path += (i == 0 ? "" : "\\") + parts[i];
+    return path;
+}
+
 std::string parent_of(const std::string& path)
 {
-    std::size_t slash = path.rfind('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    std::vector<std::string> parts = parts_of(path);
+    return joined(parts, parts.size() - 1);
 }
 
 std::string leaf_of(const std::string& path)
 {
-    std::size_t slash = path.rfind('\\');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return parts_of(path).back();
+}
+
+// The directory that a search's path names, resolved as Windows resolves it:
+// ".." goes up, and trailing dots and spaces are stripped from every part, so
+// that a part of nothing else names the directory it stands in.
+std::string resolved(const std::string& path)
+{
+    std::vector<std::string> parts;
+    for (std::string part : parts_of(path)) {
+        if (part == "." && parts.empty()) {  // a relative path's start
+            parts.push_back(part);
+            continue;
+        }
+        if (part == ".." && parts.size() > 1) {
+            parts.pop_back();
+            continue;
+        }
+        while (!part.empty() && (part.back() == '.' || part.back() == ' '))
+            part.pop_back();
+        if (!part.empty())
+            parts.push_back(part);
+    }
+    return joined(parts, parts.size());
 }
 
 platform::FindData entry(const std::string& name, uint32_t attrib)
@@ -174,6 +227,22 @@ int bad_search_closes()
     return state.bad_search_closes;
 }
 
+void add_named_entry(const std::string& directory, const std::string& name, uint32_t attrib)
+{
+    add_directory(directory);
+    state.directories[directory].entries.push_back(entry(name, attrib));
+}
+
+void limit_path_length(std::size_t characters)
+{
+    state.path_limit = characters;
+}
+
+void set_code_page(uint32_t code_page)
+{
+    state.code_page = code_page;
+}
+
 void set_current_directory(std::optional<std::string> path)
 {
     state.current_directory = std::move(path);
@@ -258,6 +327,12 @@ using sim::detail::record;
 
 const char PATH_SEPARATOR = '\\';
 
+bool is_lead_byte(uint8_t byte)
+{
+    record("IsDBCSLeadByte");
+    return sim::lead_byte(byte);
+}
+
 uint32_t get_current_directory(uint32_t buffer_size, char* buffer)
 {
     record("GetCurrentDirectoryA");
@@ -297,7 +372,9 @@ SearchHandle find_first(const char* pattern, FindData* data)
 {
     record("_findfirst");
     std::string text = pattern;
-    auto found = state.directories.find(sim::parent_of(text));
+    if (state.path_limit && text.size() > *state.path_limit)
+        return SEARCH_FAILED;
+    auto found = state.directories.find(sim::resolved(sim::parent_of(text)));
     std::string wildcard = sim::leaf_of(text);
     // Only "*.*" is simulated: the tool asks for nothing else.
     if (found == state.directories.end() || wildcard != "*.*" || found->second.entries.empty())

@@ -69,6 +69,19 @@ TEST_F(EmitEntryTest, UnusualStartDirectories)
     EXPECT_EQ(written(), "A/B/c.txt\r\nA/c.txt\r\nx/C:/G/y\r\n");
 }
 
+// Occurrences start only where characters start: in code page 932 the 0x5C
+// after a lead byte is that character's second byte, not a backslash.
+TEST_F(EmitEntryTest, DoubleByteCharactersAreNeverSplit)
+{
+    sim::set_code_page(932);
+    EXPECT_EQ(replace_all("\x83\x5C\\\x95\x5C\\x", "\\", "/"), "\x83\x5C/\x95\x5C/x");
+    EXPECT_EQ(replace_all("a\xE0\\\\", "\\", "/"), "a\xE0\\/");  // a lead byte takes the byte after it
+    EXPECT_EQ(replace_all("\x81", "\\", "/"), "\x81");           // a lead byte at the end stands alone
+    root_dir = "C:\\\x95\x5C\\";
+    EXPECT_EQ(emit_entry("C:\\\x95\x5C\\\x83\x5C\\", "\x83\x5C.dds"), FILE_OK);
+    EXPECT_EQ(written(), "\x83\x5C/\x83\x5C.dds\r\n");
+}
+
 TEST_F(EmitEntryTest, ReportsAFailedWrite)
 {
     root_dir = "C:\\";

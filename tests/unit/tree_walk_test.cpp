@@ -160,4 +160,56 @@ TEST_F(TreeWalkTest, AFolderRemovedWhileWalkedEndsItsSearchAndTheWalkGoesOn)
     }
 }
 
+// Names as a search returns them after best fit: fullwidth dots and a
+// fullwidth backslash become "..\\..", which the platform would resolve to the
+// folder above the start folder; names of dots and spaces only name the folder
+// they stand in, and a backslash inside a name makes it a path. None is
+// entered, the walk ends, and nothing outside is listed; a file's name is
+// listed as the search returns it.
+TEST_F(TreeWalkTest, NamesThatLeadOutOfTheirFolderAreNotEntered)
+{
+    for (const char* name : { "..\\..", "...", " ", ". .", "back\\slash" }) {
+        SCOPED_TRACE(name);
+        restart();
+        start();
+        sim::limit_path_length(260);  // without the rule, the walk would go round until here
+        sim::add_file("C:\\outside.dds");
+        sim::add_file("C:\\G\\outside.dds");
+        dir("A");
+        file("A\\a.dds");
+        sim::add_named_entry(ROOT + "\\A", "file\\name.dds", sim::FILE_ATTRIB);
+        sim::add_named_entry(ROOT, name, sim::DIR_ATTRIB);
+        dir("back");
+        dir("back\\slash");
+        file("back\\slash\\x.dds");
+        EXPECT_EQ(walk(), (std::vector<std::string>{ "A/a.dds", "A/file/name.dds", "back/slash/x.dds" }));
+        EXPECT_EQ(sim::open_search_handles(), 0);
+    }
+}
+
+// Under a double-byte code page the second byte of a character may be 0x5C,
+// the backslash: "\x83\x5C" is katakana so and "\x95\x5C" the kanji for
+// "table" in code page 932. Such a folder is entered, and both names are
+// listed whole. In a single-byte code page the same bytes are two characters,
+// the second a backslash.
+TEST_F(TreeWalkTest, DoubleByteNamesWhoseSecondByteIsABackslashStayWhole)
+{
+    for (uint32_t code_page : { 932u, 1252u }) {
+        SCOPED_TRACE(code_page);
+        restart();
+        sim::set_code_page(932);  // the tree's paths are split by its characters
+        start();
+        dir("\x95\x5C");
+        file("\x95\x5C\\in.dds");
+        dir("A");
+        file("A\\\x83\x5C.dds");
+        sim::set_code_page(code_page);
+        std::vector<std::string> listed = walk();
+        if (code_page == 932)
+            EXPECT_EQ(listed, (std::vector<std::string>{ "\x95\x5C/in.dds", "A/\x83\x5C.dds" }));
+        else
+            EXPECT_EQ(listed, (std::vector<std::string>{ "A/\x83/.dds" }));
+    }
+}
+
 }  // namespace

@@ -204,6 +204,14 @@ NameConverter::NameConverter(const char* code_page)
         to_ansi_ = iconv_open(DEFAULT_CODE_PAGE, "UTF-8");
         to_utf8_ = iconv_open("UTF-8", DEFAULT_CODE_PAGE);
     }
+    // The lead bytes of the double-byte code pages, as Windows' code page
+    // information gives them: Shift JIS leaves the single-byte katakana out.
+    std::string_view name = code_page_;
+    for (unsigned byte = 0x81; byte <= 0xFE; ++byte) {
+        bool shift_jis_lead = byte <= 0x9F || (byte >= 0xE0 && byte <= 0xFC);
+        if (name == "CP932" ? shift_jis_lead : name == "CP936" || name == "CP949" || name == "CP950")
+            lead_bytes_[byte] = true;
+    }
 }
 
 NameConverter::~NameConverter()

@@ -4,6 +4,7 @@
 
 #include <iconv.h>
 
+#include <bitset>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -41,10 +42,14 @@ public:
     // The code page converted to, after the fallback.
     const char* code_page() const { return code_page_; }
 
+    // Whether the byte begins a double-byte character of the code page.
+    bool is_lead_byte(unsigned char byte) const { return lead_bytes_[byte]; }
+
 private:
     const char* code_page_;
     iconv_t to_ansi_;
     iconv_t to_utf8_;
+    std::bitset<256> lead_bytes_;  // none in a single-byte code page
 };
 
 inline constexpr char32_t REPLACEMENT_CHARACTER = 0xFFFD;

@@ -61,6 +61,11 @@ std::string working_directory()
 
 const char PATH_SEPARATOR = '/';
 
+bool is_lead_byte(uint8_t byte)
+{
+    return posix::names().is_lead_byte(byte);
+}
+
 uint32_t get_current_directory(uint32_t buffer_size, char* buffer)
 {
     try {

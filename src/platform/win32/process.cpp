@@ -40,6 +40,11 @@ uint32_t get_current_directory(uint32_t buffer_size, char* buffer)
     return GetCurrentDirectoryA(buffer_size, buffer);
 }
 
+bool is_lead_byte(uint8_t byte)
+{
+    return IsDBCSLeadByte(byte) != FALSE;
+}
+
 int at_exit(void (*function)())
 {
     return std::atexit(function);
