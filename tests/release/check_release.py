@@ -1,9 +1,15 @@
 """Builds the release twice, from two copies of the tree in different folders, and inspects it.
 
 usage: check_release.py --source DIR --objdump OBJDUMP --windres WINDRES --version VERSION
+                        [--lintian LINTIAN] [--exe64 EXE --objdump64 OBJDUMP]
+
+--exe64 names the exe's x86_64 twin, which the release does not build (the native preset does), for the
+checks of its header and imports.
 """
 
 import argparse
+import email.utils
+import gzip
 import hashlib
 import io
 import os
@@ -24,6 +30,15 @@ SUPPORTED_OS = [
     "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a",  # Windows 10 and 11
 ]
 PE_MACHINE_I386 = 0x14C
+PE_MACHINE_AMD64 = 0x8664
+# DllCharacteristics: address space layout randomisation (64-bit wide for HIGH_ENTROPY_VA) and a
+# stack and heap that do not execute.
+PE_HIGH_ENTROPY_VA = 0x0020
+PE_DYNAMIC_BASE = 0x0040
+PE_NX_COMPAT = 0x0100
+# Tags for the placeholder address the project has until it has a public one (cmake/packaging.cmake).
+LINTIAN_SUPPRESSED = ["bogus-mail-host", "bogus-mail-host-in-debian-changelog"]
+DOC = "./usr/share/doc/autooverridelist/"
 MAX_COLUMNS = 80
 
 
@@ -66,6 +81,13 @@ def build_release(source, tree, epoch, umask):
     return os.path.join(tree, "dist")
 
 
+def deb_files(path):
+    """The .deb's files by name, as dpkg-deb unpacks them."""
+    unpacked = subprocess.run(["dpkg-deb", "--fsys-tarfile", path], check=True, capture_output=True).stdout
+    with tarfile.open(fileobj=io.BytesIO(unpacked)) as archive:
+        return {m.name: archive.extractfile(m).read() for m in archive.getmembers() if m.isfile()}
+
+
 class Release:
     def __init__(self, dist, args, epoch):
         self.dist, self.args, self.epoch = dist, args, int(epoch)
@@ -78,6 +100,7 @@ class Release:
         with tarfile.open(self.tar_path) as archive:
             self.tar_members = archive.getmembers()
             self.tar_files = {m.name: archive.extractfile(m).read() for m in self.tar_members if m.isfile()}
+        self.deb_files = deb_files(self.deb_path)
         self.scratch = tempfile.mkdtemp(prefix="exe-", dir=os.path.dirname(dist))
         self.exe = os.path.join(self.scratch, "autooverridelist.exe")
         with open(self.exe, "wb") as f:
@@ -87,6 +110,10 @@ class Release:
         path = os.path.join(self.dist, name)
         check(os.path.isfile(path), "missing from dist/: " + name)
         return path
+
+    def deb_file(self, name):
+        check(name in self.deb_files, ".deb lacks " + name)
+        return self.deb_files[name]
 
     def tar_file(self, suffix):
         names = [name for name in self.tar_files if name.endswith(suffix)]
@@ -118,25 +145,56 @@ def check_zip_members(release):
         check(info.date_time[:3] != (1980, 1, 1), "{}: no time set".format(info.filename))
 
 
-def check_exe_header(release):
-    data = release.zip_files["autooverridelist.exe"]
-    check(data[:2] == b"MZ", "exe: no MZ header")
+def pe_header(data, name):
+    """The machine, link time, symbol count and DllCharacteristics of a PE file."""
+    check(data[:2] == b"MZ", name + ": no MZ header")
     pe = struct.unpack_from("<I", data, 0x3C)[0]
-    check(data[pe:pe + 4] == b"PE\0\0", "exe: no PE signature")
+    check(data[pe:pe + 4] == b"PE\0\0", name + ": no PE signature")
     machine, _, stamp, _, count = struct.unpack_from("<HHIII", data, pe + 4)
+    optional = pe + 24
+    magic = struct.unpack_from("<H", data, optional)[0]
+    check(magic == (0x20B if machine == PE_MACHINE_AMD64 else 0x10B), "{}: optional header {:#x}".format(name, magic))
+    # At the same place in PE32 and PE32+: the two differ only after it.
+    characteristics = struct.unpack_from("<H", data, optional + 70)[0]
+    return machine, stamp, count, characteristics
+
+
+def check_dll_characteristics(name, characteristics, wanted):
+    missing = [flag for flag, bit in (("HIGH_ENTROPY_VA", PE_HIGH_ENTROPY_VA), ("DYNAMIC_BASE", PE_DYNAMIC_BASE),
+                                      ("NX_COMPAT", PE_NX_COMPAT)) if wanted & bit and not characteristics & bit]
+    check(not missing, "{}: DllCharacteristics {:#06x} lacks {}".format(name, characteristics, ", ".join(missing)))
+
+
+def check_exe_header(release):
+    machine, stamp, count, characteristics = pe_header(release.zip_files["autooverridelist.exe"], "exe")
     check(machine == PE_MACHINE_I386, "exe: machine {:#x}, not i386".format(machine))
     check(stamp == 0, "exe: link time stamp {}".format(stamp))
     check(count == 0, "exe: not stripped ({} symbols)".format(count))
+    check_dll_characteristics("exe", characteristics, PE_DYNAMIC_BASE | PE_NX_COMPAT)
     sections = subprocess.run([release.args.objdump, "-h", release.exe], check=True, capture_output=True,
                               text=True).stdout
     check(".debug" not in sections, "exe: debug sections left")
 
 
+def imported_dlls(objdump, exe):
+    dump = subprocess.run([objdump, "-p", exe], check=True, capture_output=True, text=True).stdout
+    return {name.lower() for name in re.findall(r"^\s*DLL Name:\s*(\S+)\s*$", dump, re.MULTILINE)}
+
+
 def check_exe_imports(release):
-    dump = subprocess.run([release.args.objdump, "-p", release.exe], check=True, capture_output=True,
-                          text=True).stdout
-    names = {name.lower() for name in re.findall(r"^\s*DLL Name:\s*(\S+)\s*$", dump, re.MULTILINE)}
+    names = imported_dlls(release.args.objdump, release.exe)
     check(names == ALLOWED_DLLS, "exe imports {}".format(sorted(names)))
+
+
+def check_exe64(release):
+    """The x86_64 twin, from the build that made it."""
+    exe = release.args.exe64
+    with open(exe, "rb") as f:
+        machine, _, _, characteristics = pe_header(f.read(), "x86_64 exe")
+    check(machine == PE_MACHINE_AMD64, "x86_64 exe: machine {:#x}".format(machine))
+    check_dll_characteristics("x86_64 exe", characteristics, PE_HIGH_ENTROPY_VA | PE_DYNAMIC_BASE | PE_NX_COMPAT)
+    names = imported_dlls(release.args.objdump64, exe)
+    check(names == ALLOWED_DLLS, "x86_64 exe imports {}".format(sorted(names)))
 
 
 def check_exe_resources(release):
@@ -189,14 +247,91 @@ def check_deb(release):
                              text=True).stdout
     print(listing, end="")
     entries = {line.split()[-1]: line.split() for line in listing.splitlines()}
-    for name, mode in (("./usr/bin/autooverridelist", "-rwxr-xr-x"),
-                       ("./usr/share/man/man1/autooverridelist.1", "-rw-r--r--")):
-        check(name in entries, ".deb lacks " + name)
-        check(entries[name][0] == mode and entries[name][1] == "root/root", ".deb: {} is {}".format(name, entries[name]))
-    fields = subprocess.run(["dpkg-deb", "-f", release.deb_path, "Package", "Version", "Architecture"], check=True,
-                            capture_output=True, text=True).stdout
+    files = sorted(name for name, entry in entries.items() if not entry[0].startswith("d"))
+    check(files == sorted(["./usr/bin/autooverridelist", DOC + "README.md", DOC + "changelog.gz", DOC + "copyright",
+                           "./usr/share/man/man1/autooverridelist.1.gz"]), ".deb holds {}".format(files))
+    for name in files:
+        mode = "-rwxr-xr-x" if name.startswith("./usr/bin/") else "-rw-r--r--"
+        check(entries[name][:2] == [mode, "root/root"], ".deb: {} is {}".format(name, entries[name]))
+    fields = subprocess.run(["dpkg-deb", "-f", release.deb_path, "Package", "Version", "Architecture", "Section"],
+                            check=True, capture_output=True, text=True).stdout
     check(fields.split() == ["Package:", "autooverridelist", "Version:", release.args.version,
-                             "Architecture:", "amd64"], ".deb control: " + fields)
+                             "Architecture:", "amd64", "Section:", "utils"], ".deb control: " + fields)
+    program = release.deb_file("./usr/bin/autooverridelist")
+    check(program == release.tar_files[release.tar_file("/bin/autooverridelist")],
+          ".deb and tarball hold different programs")
+
+
+def gunzip_as_debian(data, name):
+    """The contents of a file compressed with gzip -9n: no name, no time, maximum compression."""
+    check(data[:3] == b"\x1f\x8b\x08", name + ": not gzip")
+    flags, mtime, extra = struct.unpack_from("<BIB", data, 3)
+    check(flags == 0 and mtime == 0, "{}: a name or time in the gzip header (flags {:#x}, time {})".format(
+        name, flags, mtime))
+    check(extra == 2, name + ": not compressed at the highest level")
+    return gzip.decompress(data)
+
+
+def check_debian_docs(release):
+    page = gunzip_as_debian(release.deb_file("./usr/share/man/man1/autooverridelist.1.gz"), "man page")
+    check(page == release.tar_files[release.tar_file("/share/man/man1/autooverridelist.1")],
+          ".deb and tarball hold different man pages")
+
+    changelog = gunzip_as_debian(release.deb_file(DOC + "changelog.gz"), "changelog").decode("utf-8")
+    first = changelog.splitlines()[0]
+    check(first.startswith("autooverridelist ({}) ".format(release.args.version)), "changelog begins " + first)
+    trailer = re.search(r"^ -- (.+ <[^>]+>)  (.+)$", changelog, re.MULTILINE)
+    check(trailer, "changelog: no signature line")
+    date = email.utils.parsedate_to_datetime(trailer.group(2))
+    check(date.timestamp() == release.epoch, "changelog dated {}, not {}".format(trailer.group(2), release.epoch))
+
+    # The machine-readable copyright file says what LICENSE says.
+    copyright_text = release.deb_file(DOC + "copyright").decode("utf-8")
+    check(copyright_text.startswith("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"),
+          "copyright: not in the machine-readable format")
+    paragraphs = copyright_text.split("\n\n")
+    files = [p for p in paragraphs if p.startswith("Files: *\n")]
+    check(len(files) == 1 and "\nLicense: Expat" in files[0], "copyright: no Expat licence for every file")
+    licence = [p for p in paragraphs if p.startswith("License: Expat\n")]
+    check(len(licence) == 1, "copyright: no text of the Expat licence")
+    with open(os.path.join(release.args.source, "LICENSE")) as f:
+        lines = f.read().splitlines()
+    notice = re.fullmatch(r"Copyright \(c\) (.+)", lines[2])
+    check(notice and "\nCopyright: {}\n".format(notice.group(1)) in files[0] + "\n",
+          "copyright: notice differs from LICENSE's {!r}".format(lines[2]))
+    text = [line[1:] for line in licence[0].rstrip("\n").splitlines()[1:]]
+    check([line if line != "." else "" for line in text] == lines[4:], "copyright: licence differs from LICENSE")
+
+
+def check_lintian(release):
+    """lintian on the .deb, every tag but those of the placeholder address counted."""
+    run = subprocess.run([release.args.lintian, "-I", "--pedantic", "--fail-on", "error,warning,info,pedantic",
+                          "--suppress-tags", ",".join(LINTIAN_SUPPRESSED), release.deb_path],
+                         capture_output=True, text=True)
+    print("lintian -I --pedantic (passing over {}):\n{}".format(", ".join(LINTIAN_SUPPRESSED), run.stdout), end="")
+    check(run.returncode == 0 and not run.stdout.strip(),
+          "lintian: status {}, {}".format(run.returncode, "tags above" if run.stdout.strip() else run.stderr.strip()))
+
+
+def check_native_hardening(release):
+    """The shipped program: PIE, bound at load and read-only after relocation, a stack protector (which lintian
+    does not look for), fortified calls, no .comment section."""
+    program = os.path.join(release.scratch, "autooverridelist")
+    with open(program, "wb") as f:
+        f.write(release.deb_file("./usr/bin/autooverridelist"))
+
+    def readelf(option):
+        return subprocess.run(["readelf", "-W", option, program], check=True, capture_output=True, text=True).stdout
+
+    dynamic = readelf("--dynamic")
+    check(re.search(r"\(FLAGS_1\)\s+Flags:.*\bNOW\b.*\bPIE\b", dynamic), "program: not PIE with BIND_NOW")
+    check(re.search(r"^\s*GNU_RELRO\s", readelf("--program-headers"), re.MULTILINE), "program: no RELRO segment")
+    symbols = re.findall(r"\sUND\s+(\w+)", readelf("--dyn-syms"))
+    check("__stack_chk_fail" in symbols, "program: no stack protector")
+    check(any(re.fullmatch(r"__\w+_chk", name) and name != "__stack_chk_fail" for name in symbols),
+          "program: no fortified function")
+    sections = re.findall(r"^\s*\[\s*\d+\]\s+(\S+)", readelf("--section-headers"), re.MULTILINE)
+    check(".comment" not in sections, "program: a .comment section")
 
 
 def check_man_page(release):
@@ -214,21 +349,29 @@ def check_man_page(release):
 CHECKS = [
     ("dist/ and SHA256SUMS", check_dist_listing),
     ("zip holds exactly the three files", check_zip_members),
-    ("exe is a stripped PE i386 without time stamp", check_exe_header),
+    ("exe is a stripped PE i386 without time stamp, with DYNAMIC_BASE and NX_COMPAT", check_exe_header),
     ("exe imports only system DLLs", check_exe_imports),
     ("exe version resource and manifest", check_exe_resources),
     ("README.txt: CR LF, at most 80 columns", check_readme),
     ("tarball: program, man page, sorted, fixed metadata", check_tarball),
-    (".deb: program in /usr/bin, man page in section 1", check_deb),
+    (".deb: program in /usr/bin, man page in section 1, copyright and changelog, section utils", check_deb),
+    (".deb: man page and changelog compressed with gzip -9n, changelog dated, copyright as LICENSE", check_debian_docs),
+    (".deb: lintian finds nothing", check_lintian),
+    ("program: PIE, BIND_NOW, RELRO, stack protector, fortified, no .comment", check_native_hardening),
     ("man -l renders without warnings", check_man_page),
 ]
+EXE64_CHECK = ("x86_64 exe: DYNAMIC_BASE, NX_COMPAT, HIGH_ENTROPY_VA; only system DLLs", check_exe64)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     for option in ("--source", "--objdump", "--windres", "--version"):
         parser.add_argument(option, required=True)
+    parser.add_argument("--lintian", default="lintian")
+    parser.add_argument("--exe64")
+    parser.add_argument("--objdump64", default="x86_64-w64-mingw32-objdump")
     args = parser.parse_args()
+    checks = CHECKS + ([EXE64_CHECK] if args.exe64 else [])
 
     work = tempfile.mkdtemp(prefix="release-")
     failures = 0
@@ -248,7 +391,9 @@ def main():
         else:
             print("ok   two builds in different folders give the same SHA256SUMS")
         release = Release(first, args, epoch)
-        for name, function in CHECKS:
+        if not args.exe64:
+            print("skip " + EXE64_CHECK[0] + " (no --exe64)")
+        for name, function in checks:
             try:
                 function(release)
                 print("ok   " + name)
