@@ -567,7 +567,8 @@ ROWS = [
     Row("resize", "the terminal resized during the walk", "no effect on the list; no crash", "native", row_resize),
     Row("links_to_parent", "two folder links to the parent folder (A/up1 and A/up2 to ..)",
         "passed over as folders that cannot be searched, the rest listed once (the exe under Wine follows "
-        "them until its paths pass 260 characters; the paths double at each level, and it fills the disk)",
+        "them until its paths pass 260 characters; the paths double at each level, so it runs almost for ever, "
+        "its list growing until the disk is full)",
         "native", row_links_to_parent),
     Row("link_two_up", "a folder link to the folder two levels up",
         "passed over as a folder that cannot be searched (the exe under Wine goes round until its paths pass "
