@@ -184,6 +184,18 @@ def build_files(entries):
 # Names in Windows-1252 in folder and file names, and the start folder's own name.
 ACCENTED_ENTRY = "Textures/Caf\u00e9/cr\u00e8me.dds"
 
+def build_links(data_dir):
+    """The links that both programs follow alike: a folder in the tree walked again by a link beside it,
+    a folder outside the tree (the sample), a link to a file, and links that lead nowhere."""
+    make_files(data_dir, ["A/a.txt", "A/Sub/s.txt", "B/b.txt"])
+    links = {"toA": "../A", "sample": os.path.abspath(SAMPLE_DIR), "file.txt": "b.txt", "gone": "nowhere",
+             "loop": "loop"}
+    for link, target in links.items():
+        os.symlink(target, os.path.join(data_dir, "B", link))
+    sample = ["B/sample/Tarnvale.bsa", "B/sample/Tarnvale.esm"] + ["B/sample/" + e for e in SAMPLE_EXPECTED]
+    return ["A/a.txt", "A/Sub/s.txt", "B/b.txt", "B/file.txt"] + sample + ["B/toA/a.txt", "B/toA/Sub/s.txt"]
+
+
 TREES = {
     "tree": build_tree,
     "empty": build_files([]),
@@ -191,6 +203,7 @@ TREES = {
     "small": build_files(SMALL_TREE),
     "scroll": build_files(SCROLL_TREE),
     "accented": build_files([ACCENTED_ENTRY]),
+    "links": build_links,
 }
 
 

@@ -479,6 +479,49 @@ def row_resize(program, opts):
         check_list(data_dir, entries)
 
 
+def run_links(program, files, links, expected, outside=()):
+    """The dialogue in a Data folder that holds files and symbolic links ({link: target}, where {root}
+    stands for the folder that holds Data), with the files `outside` beside it; the whole list checked."""
+    with data_tree() as root:
+        data_dir = os.path.join(root, "Data")
+        make_files(data_dir, files)
+        make_files(root, outside)
+        for link, target in links.items():
+            os.symlink(target.format(root=root), os.path.join(data_dir, *link.split("/")))
+        run_dialogue(program, data_dir, "links")
+        check_list(data_dir, expected)
+
+
+def row_links_to_parent(program, opts):
+    entries = ["A/x.txt", "A/y.txt", "A/z.txt", "Z/z.txt"]
+    run_links(program, entries, {"A/up1": "..", "A/up2": ".."}, entries)
+
+
+def row_link_two_up(program, opts):
+    entries = ["A/a.txt", "A/B/b.txt", "A/B/C/c.txt", "Z/z.txt"]
+    run_links(program, entries, {"A/B/C/up": "../.."}, entries)
+
+
+def row_link_above_start(program, opts):
+    run_links(program, ["U/u.txt"], {"U/up": "../.."}, ["U/u.txt", "U/up/Side/s.txt"], outside=["Side/s.txt"])
+
+
+def row_link_outside(program, opts):
+    links = {"L/abs": "{root}/Outside", "L/rel": "../../Outside"}
+    expected = ["L/l.txt", "L/abs/o.txt", "L/abs/Deep/d.txt", "L/rel/o.txt", "L/rel/Deep/d.txt"]
+    run_links(program, ["L/l.txt"], links, expected, outside=["Outside/o.txt", "Outside/Deep/d.txt"])
+
+
+def row_link_to_file(program, opts):
+    links = {"F/alias.txt": "real.txt", "F/far.txt": "../../far.txt"}
+    run_links(program, ["F/real.txt"], links, ["F/alias.txt", "F/far.txt", "F/real.txt"], outside=["far.txt"])
+
+
+def row_dangling_link(program, opts):
+    links = {"D/gone": "nowhere", "D/gone dir": "nowhere/", "D/self": "self"}
+    run_links(program, ["D/d.txt", "Z/z.txt"], links, ["D/d.txt", "Z/z.txt"])
+
+
 # A row: its name, the fault, what the tool does, and where it is tried: "native", "wine", "both", or
 # "differential" (both programs on the same tree). `run` is None where another test tries the row:
 # `covered_by` names it.
@@ -522,6 +565,24 @@ ROWS = [
     Row("hangup", "a hang-up or termination at a key prompt", "the waits end; a complete list, exit 0", "native",
         None, "e2e.native.hangup"),
     Row("resize", "the terminal resized during the walk", "no effect on the list; no crash", "native", row_resize),
+    Row("links_to_parent", "two folder links to the parent folder (A/up1 and A/up2 to ..)",
+        "passed over as folders that cannot be searched, the rest listed once (the exe under Wine follows "
+        "them until its paths pass 260 characters; the paths double at each level, so it runs almost for ever, "
+        "its list growing until the disk is full)",
+        "native", row_links_to_parent),
+    Row("link_two_up", "a folder link to the folder two levels up",
+        "passed over as a folder that cannot be searched (the exe under Wine goes round until its paths pass "
+        "260 characters, listing those folders again at each turn)", "native", row_link_two_up),
+    Row("link_above_start", "a folder link to the start folder's parent",
+        "walked as a folder outside the tree, the start folder in it passed over (the exe under Wine walks "
+        "the start folder again through it, its own list file too, until its paths pass 260 characters)",
+        "native", row_link_above_start),
+    Row("link_outside", "a folder link to a folder outside the tree (absolute and relative)",
+        "walked as a folder: its files listed through the link", "both", row_link_outside),
+    Row("link_to_file", "a link to a file (in the tree and outside it)", "listed as a file", "both",
+        row_link_to_file),
+    Row("dangling_link", "a link that leads nowhere, or to itself", "left out; the walk goes on", "both",
+        row_dangling_link),
 ]
 
 

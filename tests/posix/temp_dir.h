@@ -18,9 +18,10 @@ public:
     }
     ~TempDir()
     {
-        // A folder left without write permission would keep its entries.
+        // A folder left without write permission would keep its entries. A
+        // link is not followed: it may lead nowhere, or round to itself.
         for (const auto& entry : std::filesystem::recursive_directory_iterator(path_)) {
-            if (entry.is_directory() && !entry.is_symlink())
+            if (!entry.is_symlink() && entry.is_directory())
                 chmod(entry.path().c_str(), 0755);
         }
         std::filesystem::remove_all(path_);

@@ -150,10 +150,64 @@ bool attributes_of(int directory, const dirent& entry, uint32_t* attrib)
     return true;
 }
 
+// The folders whose listings lie on the path being walked, from the start
+// folder down. A folder link back to one of them would have the walk go round
+// until the path grows too long, and two such links in one folder double the
+// paths at every level, so a folder that is already on its own path is not
+// read again: its search fails, as that of a folder that cannot be searched.
+// Only the device and inode can tell it, since the path through the link is
+// new every time.
+//
+// The walk goes depth first: the folders above the one it reads next are
+// those read before whose paths begin its path, and the others are dropped
+// at each read. Those paths are prefixes of one another, so each folder keeps
+// only the length of its path.
+class WalkedPath {
+public:
+    // Whether `directory`, opened as `folder`, is none of the folders above
+    // it; if so, it becomes the deepest. A folder whose identity cannot be
+    // read is refused too, since it could be one of them.
+    bool enter(std::string_view directory, int folder)
+    {
+        // A bare pattern searches the working folder, which no walk goes below.
+        if (!directory.ends_with('/')) {
+            folders_.clear();
+            return true;
+        }
+        struct stat info;
+        if (fstat(folder, &info) != 0)
+            return false;
+        auto common = static_cast<std::size_t>(
+            std::mismatch(path_.begin(), path_.end(), directory.begin(), directory.end()).first - path_.begin());
+        // The same folder read again (its second pass read afresh) is no
+        // folder above itself.
+        while (!folders_.empty() && (folders_.back().length > common || folders_.back().length == directory.size()))
+            folders_.pop_back();
+        for (const Folder& above : folders_) {
+            if (above.device == info.st_dev && above.inode == info.st_ino)
+                return false;
+        }
+        folders_.push_back(Folder{ info.st_dev, info.st_ino, directory.size() });
+        path_.assign(directory);
+        return true;
+    }
+
+private:
+    struct Folder {
+        dev_t device;
+        ino_t inode;
+        std::size_t length;  // of its path, which begins path_
+    };
+    std::string path_;  // the deepest folder's
+    std::vector<Folder> folders_;
+};
+
+WalkedPath walked_path;
+
 bool read_directory(const std::string& directory, std::string_view wildcard, Search& search)
 {
     std::unique_ptr<DIR, int (*)(DIR*)> stream(opendir(directory.c_str()), closedir);
-    if (!stream)
+    if (!stream || !walked_path.enter(directory, dirfd(stream.get())))
         return false;
     const posix::NameConverter& converter = posix::names();
     for (std::string_view dots : { ".", ".." }) {
