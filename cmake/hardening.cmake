@@ -2,14 +2,10 @@
 # Debian 12's dpkg-buildflags leaves some of it out (stack clash protection and
 # control-flow protection) and CMake's Release type would otherwise build at -O3.
 #
-# aol_harden(TARGET) hardens what TARGET compiles and, for a program or a shared
-# library, how it links. A static or object library gets the compile options
-# only: call the function on the program that links it as well.
-#
-# Linux only: elsewhere, in the fuzz build and on a target or build with
-# sanitizers it does nothing. The sanitizers check memory themselves, and
-# _FORTIFY_SOURCE's checked substitutes for the string functions get in the way
-# of their interceptors. Call it after the target's own sanitizer options are set.
+# aol_harden(TARGET) hardens what TARGET compiles and, for a program, how it
+# links: call it on the program and on the object libraries it is made of.
+# Linux only, and not for the fuzz build; the sanitized builds of the tests are
+# not hardened (the sanitizers check memory themselves).
 include_guard(GLOBAL)
 include(CheckCXXCompilerFlag)
 include(CheckCXXSourceCompiles)
@@ -18,16 +14,6 @@ function(aol_harden target)
   if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux" OR AOL_FUZZ)
     return()
   endif()
-  get_target_property(type ${target} TYPE)
-  get_target_property(compile_options ${target} COMPILE_OPTIONS)
-  get_target_property(link_options ${target} LINK_OPTIONS)
-  if("${CMAKE_CXX_FLAGS};${compile_options};${link_options}" MATCHES "-fsanitize=")
-    return()
-  endif()
-  if(type STREQUAL "INTERFACE_LIBRARY")
-    message(FATAL_ERROR "aol_harden: ${target} compiles nothing")
-  endif()
-
   # Not every compiler and architecture has these two (-fcf-protection is
   # x86's); the others are in every GCC and Clang that builds C++20.
   check_cxx_compiler_flag(-fstack-clash-protection AOL_HAVE_STACK_CLASH_PROTECTION)
@@ -61,18 +47,12 @@ function(aol_harden target)
     $<$<BOOL:${AOL_HAVE_STACK_CLASH_PROTECTION}>:-fstack-clash-protection>
     $<$<BOOL:${AOL_HAVE_CF_PROTECTION}>:-fcf-protection>)
 
-  if(type MATCHES "^(SHARED|MODULE)_LIBRARY$")
-    set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
-  else()
-    # A library that goes into the program is compiled as the program is:
-    # under -fPIC its exported functions could be interposed, which keeps the
-    # compiler from inlining them.
-    target_compile_options(${target} PRIVATE -fPIE)
-  endif()
+  # A library that goes into the program is compiled as the program is: under
+  # -fPIC its exported functions could be interposed, which keeps the compiler
+  # from inlining them.
+  target_compile_options(${target} PRIVATE -fPIE)
+  get_target_property(type ${target} TYPE)
   if(type STREQUAL "EXECUTABLE")
-    target_link_options(${target} PRIVATE -pie)
-  endif()
-  if(type MATCHES "^(EXECUTABLE|SHARED_LIBRARY|MODULE_LIBRARY)$")
-    target_link_options(${target} PRIVATE -Wl,-z,relro -Wl,-z,now)
+    target_link_options(${target} PRIVATE -pie -Wl,-z,relro -Wl,-z,now)
   endif()
 endfunction()
