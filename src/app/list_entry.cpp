@@ -1,6 +1,7 @@
 // List entries: the file's path relative to the start directory, forward slashes.
 #include "app/list_entry.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/main_sequence.h"
@@ -44,6 +45,10 @@ int32_t emit_entry(const std::string& path, const std::string& name)
     text.reserve(path.size() - cut + name.size() + 2);
     text.append(path, cut).append(name);
     std::string entry = replace_all(text, std::string(1, platform::PATH_SEPARATOR), "/");
+    // Every backslash byte becomes a slash, as where it is the separator: the
+    // POSIX platform hands names out as Wine does, backslashes and all.
+    if (platform::PATH_SEPARATOR != '\\')
+        std::replace(entry.begin(), entry.end(), '\\', '/');
     print_line(entry);
     text.assign(entry).append("\r\n");
     return put_bytes(list_file_number, 0, text);
