@@ -5,6 +5,7 @@ usage: cases.py --exe EXE --prefix WINEPREFIX [--wine LOADER] CASE
 """
 
 import argparse
+import copy
 import os
 import shlex
 import shutil
@@ -410,6 +411,25 @@ def case_accented(program):
             check(listed == ansi + b"\r\n", "{}: list file holds {!r}".format(what, listed))
 
 
+def case_start_folder(program):
+    # A start folder whose path the code page cannot hold (ż, ł and ć are not in Windows-1252): the
+    # exe under Wine searches the best-fit path, which names no folder, and lists nothing; the native
+    # program walks the folder all the same, as it walks the same tree under an ASCII path. Its
+    # report names the folder as the code page renders it.
+    lists = {}
+    with data_tree() as root:
+        for parent, shown_parent in (("Gry", "Gry"), ("Gry Za\u017c\u00f3\u0142\u0107", "Gry Zaz\u00f3lc")):
+            data_dir = os.path.join(root, parent, "Data")
+            expected = build_tree(data_dir)
+            shown = os.path.join(os.path.realpath(root), shown_parent, "Data") + "/"
+            renders = copy.copy(program)
+            renders.shown_dir = lambda _: shown
+            run_dialogue(renders, data_dir, "start")
+            lists[parent] = read_bytes(os.path.join(data_dir, LIST_FILE))
+    for parent, written in lists.items():
+        check(written == crlf_lines(expected), "{}: the list holds {!r}".format(parent, written))
+
+
 SHELL_PROMPT = "aol-e2e$ "
 
 
@@ -469,7 +489,13 @@ CASES = {
         "scroll": case_scroll,
         "keys": case_keys,
     },
-    "native": {**BOTH, "ctrl_c": case_ctrl_c, "hangup": case_hangup, "accented": case_accented},
+    "native": {
+        **BOTH,
+        "ctrl_c": case_ctrl_c,
+        "hangup": case_hangup,
+        "accented": case_accented,
+        "start_folder": case_start_folder,
+    },
 }
 
 
