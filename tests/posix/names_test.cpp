@@ -13,6 +13,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/names.h"
+#include "platform/posix/order_key.h"
 #include "posix/temp_dir.h"
 
 namespace {
@@ -106,6 +107,30 @@ TEST(PosixNames, CodePageOfTheEnvironmentAsWinePicksIt)
     EXPECT_EQ(variables.code_page_with(nullptr, nullptr, "pl_PL.ISO-8859-7"), 1252u);
     EXPECT_EQ(variables.code_page_with(nullptr, "pl_PL.ISO-8859-7", "ja_JP.UTF-8"), 1252u);
     EXPECT_EQ(variables.code_page_with("pl_PL.ISO-8859-7", nullptr, "ja_JP.UTF-8"), 1250u);
+}
+
+TEST(PosixNames, NamesReadIn7BitsWhereTheLocaleIsC)
+{
+    ASSERT_TRUE(generated("C.UTF-8"));
+    using platform::posix::FileSystemCharset;
+    LocaleVariables variables;
+    auto charset_with = [&](const char* all, const char* lang) {
+        variables.code_page_with(all, nullptr, lang);
+        return platform::posix::file_system_charset_of_environment();
+    };
+    EXPECT_EQ(charset_with(nullptr, "C.UTF-8"), FileSystemCharset::UTF8);
+    EXPECT_EQ(charset_with(nullptr, "C"), FileSystemCharset::SEVEN_BIT);
+    EXPECT_EQ(charset_with(nullptr, nullptr), FileSystemCharset::SEVEN_BIT);
+    EXPECT_EQ(charset_with(nullptr, "xx_YY.UTF-8"), FileSystemCharset::SEVEN_BIT);
+    EXPECT_EQ(charset_with("xx_YY.UTF-8", "C.UTF-8"), FileSystemCharset::SEVEN_BIT);
+
+    // Each byte without its top bit, what Wine lists under C; 0x80 is a NUL,
+    // which ends the name as the runtime copies it.
+    NameConverter converter(1252, FileSystemCharset::SEVEN_BIT);
+    EXPECT_EQ(converter.to_ansi("caf\xC3\xA9.dds"), "cafC).dds");
+    EXPECT_EQ(converter.to_ansi("x\x80y"), std::string("x\0y", 3));
+    EXPECT_EQ(platform::posix::order_key("caf\xC3\xA9", FileSystemCharset::SEVEN_BIT), "CAFC)");
+    EXPECT_EQ(platform::posix::order_key("caf\xC3\xA9"), "CAF\xC3\x89");
 }
 
 struct Conversion {

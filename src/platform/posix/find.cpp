@@ -78,7 +78,7 @@ Span key_for(Search& search, Span native, bool ascii)
 {
     std::string_view name = search.view(native);
     if (!ascii)
-        return search.append(posix::order_key(name));
+        return search.append(posix::order_key(name, posix::names().file_system_charset()));
     if (std::none_of(name.begin(), name.end(), [](char c) { return c >= 'a' && c <= 'z'; }))
         return native;
     // A copy of the text's own bytes: append them by position, which stays
@@ -154,17 +154,19 @@ bool attributes_of(int directory, const dirent& entry, uint32_t* attrib)
 
 using DirPtr = std::unique_ptr<DIR, int (*)(DIR*)>;
 
-// The first entry of a folder whose name is the given one but for case, as
-// Wine compares them (UTF-16 units upper-cased); empty when there is none.
+// The first entry of a folder whose name is the given one (in UTF-8) but for
+// case, as Wine compares them (UTF-16 units upper-cased, the entries' read as
+// Wine reads names); empty when there is none.
 std::string entry_like(const std::string& folder, std::string_view name)
 {
     DirPtr stream(opendir(folder.c_str()), closedir);
     if (!stream)
         return {};
+    posix::FileSystemCharset charset = posix::names().file_system_charset();
     std::string key = posix::order_key(name);
     while (const dirent* entry = readdir(stream.get())) {
         std::string_view candidate = entry->d_name;
-        if (candidate != "." && candidate != ".." && posix::order_key(candidate) == key)
+        if (candidate != "." && candidate != ".." && posix::order_key(candidate, charset) == key)
             return std::string(candidate);
     }
     return {};

@@ -3,9 +3,10 @@
 // code_page_data.inc wherever Wine answers otherwise (best fit above all).
 #include "platform/posix/names.h"
 
+#include <langinfo.h>
 #include <locale.h>
 #ifdef __APPLE__
-#include <xlocale.h>  // newlocale
+#include <xlocale.h>  // newlocale and nl_langinfo_l
 #endif
 
 #include <algorithm>
@@ -236,8 +237,20 @@ unsigned code_page_of_environment()
     return DEFAULT_CODE_PAGE;
 }
 
-NameConverter::NameConverter(unsigned code_page)
+FileSystemCharset file_system_charset_of_environment()
+{
+    locale_t locale = newlocale(LC_CTYPE_MASK, "", locale_t{});
+    if (!locale)
+        return FileSystemCharset::SEVEN_BIT;
+    std::string_view charset = nl_langinfo_l(CODESET, locale);
+    FileSystemCharset result = charset == "ANSI_X3.4-1968" ? FileSystemCharset::SEVEN_BIT : FileSystemCharset::UTF8;
+    freelocale(locale);
+    return result;
+}
+
+NameConverter::NameConverter(unsigned code_page, FileSystemCharset charset)
     : code_page_(code_page)
+    , charset_(charset)
     , tables_(tables_for(code_page))
 {
     if (!tables_ && code_page != UTF8_CODE_PAGE) {
@@ -354,16 +367,16 @@ void NameConverter::append_unit(std::string& ansi, char16_t unit) const
     ansi += static_cast<char>(value & 0xFF);
 }
 
-std::string NameConverter::to_ansi(std::string_view utf8) const
+std::string NameConverter::to_ansi(std::string_view name) const
 {
     // Most names are ASCII, which needs no conversion.
-    if (is_ascii(utf8))
-        return std::string(utf8);
+    if (is_ascii(name))
+        return std::string(name);
     std::string ansi;
-    ansi.reserve(utf8.size());
-    for (std::size_t at = 0; at < utf8.size();) {
+    ansi.reserve(name.size());
+    for (std::size_t at = 0; at < name.size();) {
         char32_t point;
-        at += read_utf8_character(utf8.substr(at), &point);
+        at += read_name_character(name.substr(at), charset_, &point);
         if (!tables_) {
             append_utf8(ansi, point);
         } else if (point >= 0x10000) {
@@ -403,7 +416,7 @@ std::string NameConverter::to_utf8(std::string_view ansi) const
 
 const NameConverter& names()
 {
-    static const NameConverter converter(code_page_of_environment());
+    static const NameConverter converter(code_page_of_environment(), file_system_charset_of_environment());
     return converter;
 }
 

@@ -32,6 +32,17 @@ inline constexpr unsigned UTF8_CODE_PAGE = 65001;
 // "sr_RS@latin".
 unsigned code_page_for_locale(std::string_view locale);
 
+// How Wine reads the bytes of a file name: as UTF-8 in a UTF-8 locale; in the
+// C locale (which a locale the machine lacks leaves it in) as 7-bit ASCII,
+// each byte without its top bit. Wine reads names in other character sets
+// by their own tables, which are not followed here: such names are read as
+// UTF-8.
+enum class FileSystemCharset { UTF8, SEVEN_BIT };
+
+// The character set of the locale of character types that the environment
+// names (C where the machine lacks it), as Wine reads names in it.
+FileSystemCharset file_system_charset_of_environment();
+
 // The code page of the locale that LC_ALL, LC_CTYPE or LANG name (the first
 // that is set), as Wine picks it: a locale that this machine has not
 // generated counts as none, and none gives 1252; but LC_ALL counts by its
@@ -43,7 +54,7 @@ struct CodePageTables;
 class NameConverter {
 public:
     // A code page that Wine never gives a locale is taken as 1252.
-    explicit NameConverter(unsigned code_page);
+    explicit NameConverter(unsigned code_page, FileSystemCharset charset = FileSystemCharset::UTF8);
     ~NameConverter();
     NameConverter(const NameConverter&) = delete;
     NameConverter& operator=(const NameConverter&) = delete;
@@ -52,7 +63,7 @@ public:
     // page takes it, with best fit, '?' for one it has no character for (a
     // character beyond the BMP is two units); an invalid UTF-8 sequence is
     // U+FFFD first. Throws std::bad_alloc only.
-    std::string to_ansi(std::string_view utf8) const;
+    std::string to_ansi(std::string_view name) const;
     // As Wine takes a path in: a lead byte and the byte after it are one
     // character. Throws std::bad_alloc only.
     std::string to_utf8(std::string_view ansi) const;
@@ -64,6 +75,7 @@ public:
     // The code page converted to, after the fallback, and iconv's name for it.
     unsigned code_page() const { return code_page_; }
     const char* iconv_name() const;
+    FileSystemCharset file_system_charset() const { return charset_; }
 
 private:
     // The conversion tables are built a block at a time, the first time a
@@ -75,6 +87,7 @@ private:
     void append_unit(std::string& ansi, char16_t unit) const;
 
     unsigned code_page_;
+    FileSystemCharset charset_;
     const CodePageTables* tables_;  // null for UTF-8
     std::array<uint64_t, 4> lead_bytes_{};
     mutable iconv_t to_ansi_ = NO_CONVERTER;
@@ -92,6 +105,15 @@ inline constexpr char32_t REPLACEMENT_CHARACTER = 0xFFFD;
 // or REPLACEMENT_CHARACTER when the bytes are none; the result is how many
 // bytes it takes (at least 1; `rest` must not be empty).
 std::size_t read_utf8_character(std::string_view rest, char32_t* point);
+
+// Reads one character of a file name in the character set as Wine does.
+inline std::size_t read_name_character(std::string_view rest, FileSystemCharset charset, char32_t* point)
+{
+    if (charset == FileSystemCharset::UTF8)
+        return read_utf8_character(rest, point);
+    *point = static_cast<unsigned char>(rest[0]) & 0x7F;
+    return 1;
+}
 
 // Appends a code point (or a lone UTF-16 unit) in UTF-8.
 void append_utf8(std::string& text, char32_t point);
