@@ -1,9 +1,9 @@
-// The POSIX platform's names: in every code page Wine gives, the conversion
-// makes one character of each UTF-16 unit and never splits a two-byte one,
-// converts a name as it converts each of its characters, and takes back
-// unchanged every name of characters that it can take back one by one;
-// between UTF-8 and Windows-1252 it is the identity both ways for every name
-// that Microsoft's table holds. The order in which Wine lists names is a
+// The POSIX platform's names: in every code page Wine gives, names read as
+// UTF-8 or in 7 bits, the conversion makes one character of each UTF-16 unit
+// and never splits a two-byte one, converts a name as it converts each of its
+// characters, and takes back unchanged every name of characters that it can
+// take back one by one; between UTF-8 and Windows-1252 it is the identity
+// both ways for every name that Microsoft's table holds. The order in which Wine lists names is a
 // strict weak ordering that matches Wine's rule (UTF-16 units compared after
 // upper-casing each) on fuzzed triples.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -131,14 +131,19 @@ using platform::posix::NameConverter;
 constexpr unsigned CODE_PAGES[] = { 874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258,
     platform::posix::UTF8_CODE_PAGE };
 
-// One converter per code page, made once: their tables fill as inputs need.
-const NameConverter& converter_for(unsigned code_page)
+using platform::posix::FileSystemCharset;
+
+// One converter per code page and way of reading names, made once: their
+// tables fill as inputs need.
+const NameConverter& converter_for(unsigned code_page, FileSystemCharset charset = FileSystemCharset::UTF8)
 {
-    static std::array<std::unique_ptr<NameConverter>, std::size(CODE_PAGES)> converters;
+    static std::array<std::unique_ptr<NameConverter>, 2 * std::size(CODE_PAGES)> converters;
     std::size_t at = static_cast<std::size_t>(
         std::find(std::begin(CODE_PAGES), std::end(CODE_PAGES), code_page) - std::begin(CODE_PAGES));
+    if (charset == FileSystemCharset::SEVEN_BIT)
+        at += std::size(CODE_PAGES);
     if (!converters[at])
-        converters[at] = std::make_unique<NameConverter>(code_page);
+        converters[at] = std::make_unique<NameConverter>(code_page, charset);
     return *converters[at];
 }
 
@@ -147,23 +152,23 @@ const NameConverter& converter()
     return converter_for(1252);
 }
 
-// A name split into its characters as Wine's decoder reads them.
-std::vector<std::string> characters_of(const std::string& utf8)
+// A name split into its characters as Wine reads them.
+std::vector<std::string> characters_of(const std::string& name, FileSystemCharset charset)
 {
     std::vector<std::string> characters;
-    for (std::size_t at = 0; at < utf8.size();) {
+    for (std::size_t at = 0; at < name.size();) {
         char32_t point;
-        std::size_t size = platform::posix::read_utf8_character(std::string_view(utf8).substr(at), &point);
-        characters.push_back(utf8.substr(at, size));
+        std::size_t size = platform::posix::read_name_character(std::string_view(name).substr(at), charset, &point);
+        characters.push_back(name.substr(at, size));
         at += size;
     }
     return characters;
 }
 
-std::size_t utf16_units(const std::string& character)
+std::size_t utf16_units(const std::string& character, FileSystemCharset charset)
 {
     char32_t point;
-    platform::posix::read_utf8_character(character, &point);
+    platform::posix::read_name_character(character, charset, &point);
     return point >= 0x10000 ? 2 : 1;
 }
 
@@ -183,10 +188,10 @@ bool split_ansi(const NameConverter& names, const std::string& ansi, std::size_t
     return true;
 }
 
-void check_code_page(unsigned code_page, const std::string& bytes)
+void check_code_page(unsigned code_page, FileSystemCharset charset, const std::string& bytes)
 {
-    const NameConverter& names = converter_for(code_page);
-    std::vector<std::string> characters = characters_of(bytes);
+    const NameConverter& names = converter_for(code_page, charset);
+    std::vector<std::string> characters = characters_of(bytes, charset);
     std::string ansi = names.to_ansi(bytes);
 
     // A name converts as its characters do, one after another.
@@ -194,7 +199,7 @@ void check_code_page(unsigned code_page, const std::string& bytes)
     std::size_t units = 0;
     for (const std::string& character : characters) {
         joined += names.to_ansi(character);
-        units += utf16_units(character);
+        units += utf16_units(character, charset);
     }
     FUZZ_CHECK(ansi == joined);
 
@@ -317,11 +322,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size)
 {
     FuzzedDataProvider data(bytes, size);
     unsigned code_page = data.PickValueInArray(CODE_PAGES);
+    FileSystemCharset charset = data.ConsumeBool() ? FileSystemCharset::SEVEN_BIT : FileSystemCharset::UTF8;
     std::array<std::string, 3> raw;
     for (std::string& name : raw) {
         name = data.ConsumeRandomLengthString(48);
         check_conversion(name);
-        check_code_page(code_page, name);
+        check_code_page(code_page, charset, name);
     }
     check_order(raw);
     // Names that the code page holds, in UTF-8: accented letters in both
