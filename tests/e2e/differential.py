@@ -3,8 +3,9 @@
 usage: differential.py --exe EXE --prefix WINEPREFIX [--wine LOADER] --native PROGRAM [--locales LOCALE,...]
 
 The trees run in C.UTF-8; a small tree of names in many scripts runs again in one locale for each
-ANSI code page that Wine gives (--locales names some of them, or "none"), where both lists must also
-hold the bytes that only that code page gives, and as many entries as the exe lists there.
+ANSI code page that Wine gives, and in a locale that is not generated (--locales names some of them,
+or "none"), where both lists must also hold the bytes that only that locale gives, and as many
+entries as the exe lists there.
 """
 
 import argparse
@@ -135,6 +136,7 @@ def build_names(data_dir):
             f.write(b"x")
 
 
+UNGENERATED_LOCALE = "xx_YY.UTF-8"
 # One locale for each ANSI code page that Wine gives a locale: its code page, the number of entries
 # in the names tree's list, and entries that only that code page gives (which a locale that is not
 # generated, leaving both programs in 1252, would not).
@@ -160,6 +162,10 @@ LOCALE_RUNS = [
     # by the replacement characters it is listed with.
     ("hi_IN", 65001, 42, [b"Latin/g\xc4\x99\xc5\x9b.dds", b"Scripts/Emoji \xf0\x9f\x98\x80.dds",
                           b"Invalid/bad\xef\xbf\xbddir/in.dds"]),
+    # A locale no machine has: C, where Wine reads each byte of a name in 7 bits (é, C3 A9, is "C)")
+    # and ends a name at a byte 0x80; folders are found by their names so read.
+    (UNGENERATED_LOCALE, 1252, 37, [b"Latin/cafC).dds", b"Scripts/Emoji p\x1f\x18", b"h!(/c.dds",
+                                    b"Invalid/bad\x7fdir/in.dds"]),
 ]
 
 
@@ -249,7 +255,10 @@ def main():
             print("same list: {} ({} lines)".format(name, lists["wine"].count(b"\n")), flush=True)
     available = generated_locales()
     for locale, _, count, known in locale_runs:
-        if locale != "C.UTF-8" and normal_locale(locale) not in available:
+        if locale == UNGENERATED_LOCALE and normal_locale(locale) in available:
+            failures.append("locale {} is generated on this machine: it must not be".format(locale))
+            continue
+        if locale not in ("C.UTF-8", UNGENERATED_LOCALE) and normal_locale(locale) not in available:
             failures.append("locale {} is not generated on this machine (tools/install-deps generates it)".format(locale))
             continue
         failure = check_names_in_locale(programs, locale, count, known)
