@@ -59,10 +59,11 @@ public:
     NameConverter(const NameConverter&) = delete;
     NameConverter& operator=(const NameConverter&) = delete;
 
-    // As Wine hands a file name out: each UTF-16 unit of the name as the code
-    // page takes it, with best fit, '?' for one it has no character for (a
-    // character beyond the BMP is two units); an invalid UTF-8 sequence is
-    // U+FFFD first. Throws std::bad_alloc only.
+    // As Wine hands a file name out: the name read in the file system's
+    // character set (an invalid UTF-8 sequence is U+FFFD), then each UTF-16
+    // unit as the code page takes it, with best fit, '?' for one it has no
+    // character for (a character beyond the BMP is two units). Throws
+    // std::bad_alloc only.
     std::string to_ansi(std::string_view name) const;
     // As Wine takes a path in: a lead byte and the byte after it are one
     // character. Throws std::bad_alloc only.
