@@ -7,6 +7,7 @@ usage: cases.py --exe EXE --prefix WINEPREFIX [--wine LOADER] CASE
 
 import argparse
 import collections
+import copy
 import os
 import shlex
 import shutil
@@ -176,9 +177,9 @@ def build_sample(data_dir):
     return SAMPLE_EXPECTED
 
 
-def build_files(entries):
-    """A builder of a tree that holds entries, listed in the order given."""
-    return lambda data_dir: make_files(data_dir, entries) or entries
+def build_files(entries, listed=None):
+    """A builder of a tree that holds entries, listed in the order given (or as `listed` says)."""
+    return lambda data_dir: make_files(data_dir, entries) or (entries if listed is None else listed)
 
 
 # Names in Windows-1252 in folder and file names, and the start folder's own name.
@@ -204,6 +205,9 @@ TREES = {
     "scroll": build_files(SCROLL_TREE),
     "accented": build_files([ACCENTED_ENTRY]),
     "links": build_links,
+    # A folder named with fullwidth dots and a fullwidth backslash, which best fit makes "..\\..": a
+    # path through it would lead two folders up, out of the start folder.
+    "escape": build_files(["A/a.dds", "A/\uff0e\uff0e\uff3c\uff0e\uff0e/in.dds"], listed=["A/a.dds"]),
 }
 
 
@@ -399,28 +403,62 @@ def drain_pty(fd):
 
 
 def case_accented(program, build):
-    # The terminal shows names in its own character set; a file or pipe gets the list's bytes.
+    # The terminal shows names in its own character set; a file or pipe gets the list's bytes. In
+    # the C locale Wine reads each byte of a name in 7 bits (C3 A9, é, is "C)"), and so does the
+    # native program.
     with data_tree() as root:
         data_dir = os.path.join(root, "Donn\u00e9es")
         (entry,) = build(data_dir)
         ansi = entry.encode("cp1252")
+        seven_bit = bytes(byte & 0x7F for byte in entry.encode("utf-8"))
         shown = program.shown_dir(data_dir)
         report = "{}{}' directory.".format(REPORT_FIRST, shown)
         out_path = os.path.join(root, "out.bin")
         c_locale = dict(program.env, LANG="C")
         runs = [
-            ("UTF-8 terminal", program.env, None, [entry.encode("utf-8"), report.encode("utf-8")]),
-            ("redirected", program.env, out_path, [ansi + b"\r\n", report.encode("cp1252") + b"\r\n"]),
-            ("C locale terminal", c_locale, None, [b"Textures/Caf?/cr?me.dds", report.encode("ascii", "replace")]),
+            ("UTF-8 terminal", program.env, None, [entry.encode("utf-8"), report.encode("utf-8")], ansi),
+            ("redirected", program.env, out_path, [ansi + b"\r\n", report.encode("cp1252") + b"\r\n"], ansi),
+            ("C locale terminal", c_locale, None,
+             [seven_bit, bytes(byte & 0x7F for byte in report.encode("utf-8"))], seven_bit),
         ]
-        for what, env, stdout_path, expected in runs:
+        for what, env, stdout_path, expected, listed_entry in runs:
             terminal = run_on_pty(program, data_dir, env, stdout_path)
             got = read_bytes(out_path) if stdout_path else terminal
             for text in expected:
                 check(text in got, "{}: {!r} not in {!r}".format(what, text, got))
             with open(os.path.join(data_dir, LIST_FILE), "rb") as f:
                 listed = f.read()
-            check(listed == ansi + b"\r\n", "{}: list file holds {!r}".format(what, listed))
+            check(listed == listed_entry + b"\r\n", "{}: list file holds {!r}".format(what, listed))
+
+
+def case_start_folder(program, build):
+    # A start folder whose path the code page cannot hold (ż, ł and ć are not in Windows-1252): the
+    # exe under Wine searches the best-fit path, which names no folder, and lists nothing; the native
+    # program walks the folder all the same, as it walks the same tree under an ASCII path. Its
+    # report names the folder as the code page renders it.
+    lists = {}
+    with data_tree() as root:
+        for parent, shown_parent in (("Gry", "Gry"), ("Gry Za\u017c\u00f3\u0142\u0107", "Gry Zaz\u00f3lc")):
+            data_dir = os.path.join(root, parent, "Data")
+            expected = build(data_dir)
+            shown = os.path.join(os.path.realpath(root), shown_parent, "Data") + "/"
+            renders = copy.copy(program)
+            renders.shown_dir = lambda _: shown
+            run_dialogue(renders, data_dir, "start")
+            lists[parent] = read_bytes(os.path.join(data_dir, LIST_FILE))
+    for parent, written in lists.items():
+        check(written == crlf_lines(expected), "{}: the list holds {!r}".format(parent, written))
+
+
+def case_escape(program, build):
+    # Nothing outside the start folder is listed (a file beside it, nor the start folder again as a
+    # folder two levels below itself), and the walk ends.
+    with data_tree() as root:
+        data_dir = os.path.join(root, "Data")
+        expected = build(data_dir)
+        make_files(root, ["outside.dds"])
+        run_dialogue(program, data_dir, "escape")
+        check_list(data_dir, expected)
 
 
 SHELL_PROMPT = "aol-e2e$ "
@@ -486,6 +524,8 @@ SCENARIOS = [
     Scenario("ctrl_c", "empty", "native", case_ctrl_c),
     Scenario("hangup", "tree", "native", case_hangup),
     Scenario("accented", "accented", "native", case_accented),
+    Scenario("start_folder", "tree", "native", case_start_folder),
+    Scenario("escape", "escape", "wine native", case_escape),
 ]
 
 # How the tests that run each kind of program are named.

@@ -1,8 +1,11 @@
-// The POSIX platform's names: the conversion between UTF-8 and Windows-1252
-// is the identity both ways for every name the code page can hold, and the
-// order in which Wine lists names is a strict weak ordering that matches
-// Wine's rule (UTF-16 units compared after upper-casing each) on fuzzed
-// triples.
+// The POSIX platform's names: in every code page Wine gives, names read as
+// UTF-8 or in 7 bits, the conversion makes one character of each UTF-16 unit
+// and never splits a two-byte one, converts a name as it converts each of its
+// characters, and takes back unchanged every name of characters that it can
+// take back one by one; between UTF-8 and Windows-1252 it is the identity
+// both ways for every name that Microsoft's table holds. The order in which Wine lists names is a
+// strict weak ordering that matches Wine's rule (UTF-16 units compared after
+// upper-casing each) on fuzzed triples.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <locale.h>
@@ -10,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cwctype>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -122,10 +126,108 @@ int sign(int value)
     return (value > 0) - (value < 0);
 }
 
-const platform::posix::NameConverter& converter()
+using platform::posix::NameConverter;
+
+constexpr unsigned CODE_PAGES[] = { 874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258,
+    platform::posix::UTF8_CODE_PAGE };
+
+using platform::posix::FileSystemCharset;
+
+// One converter per code page and way of reading names, made once: their
+// tables fill as inputs need.
+const NameConverter& converter_for(unsigned code_page, FileSystemCharset charset = FileSystemCharset::UTF8)
 {
-    static const platform::posix::NameConverter windows_1252("WINDOWS-1252");
-    return windows_1252;
+    static std::array<std::unique_ptr<NameConverter>, 2 * std::size(CODE_PAGES)> converters;
+    std::size_t at = static_cast<std::size_t>(
+        std::find(std::begin(CODE_PAGES), std::end(CODE_PAGES), code_page) - std::begin(CODE_PAGES));
+    if (charset == FileSystemCharset::SEVEN_BIT)
+        at += std::size(CODE_PAGES);
+    if (!converters[at])
+        converters[at] = std::make_unique<NameConverter>(code_page, charset);
+    return *converters[at];
+}
+
+const NameConverter& converter()
+{
+    return converter_for(1252);
+}
+
+// A name split into its characters as Wine reads them.
+std::vector<std::string> characters_of(const std::string& name, FileSystemCharset charset)
+{
+    std::vector<std::string> characters;
+    for (std::size_t at = 0; at < name.size();) {
+        char32_t point;
+        std::size_t size = platform::posix::read_name_character(std::string_view(name).substr(at), charset, &point);
+        characters.push_back(name.substr(at, size));
+        at += size;
+    }
+    return characters;
+}
+
+std::size_t utf16_units(const std::string& character, FileSystemCharset charset)
+{
+    char32_t point;
+    platform::posix::read_name_character(character, charset, &point);
+    return point >= 0x10000 ? 2 : 1;
+}
+
+// The code page's characters in converted text: a lead byte and the byte
+// after it, or one byte; false when a lead byte ends the text.
+bool split_ansi(const NameConverter& names, const std::string& ansi, std::size_t* count)
+{
+    *count = 0;
+    for (std::size_t at = 0; at < ansi.size(); ++(*count)) {
+        if (!names.is_lead_byte(static_cast<unsigned char>(ansi[at])))
+            ++at;
+        else if (at + 1 < ansi.size())
+            at += 2;
+        else
+            return false;
+    }
+    return true;
+}
+
+void check_code_page(unsigned code_page, FileSystemCharset charset, const std::string& bytes)
+{
+    const NameConverter& names = converter_for(code_page, charset);
+    std::vector<std::string> characters = characters_of(bytes, charset);
+    std::string ansi = names.to_ansi(bytes);
+
+    // A name converts as its characters do, one after another.
+    std::string joined;
+    std::size_t units = 0;
+    for (const std::string& character : characters) {
+        joined += names.to_ansi(character);
+        units += utf16_units(character, charset);
+    }
+    FUZZ_CHECK(ansi == joined);
+
+    // One character for each UTF-16 unit (for each character in UTF-8, which
+    // has no units to count), and none split.
+    std::size_t count = 0;
+    if (code_page == platform::posix::UTF8_CODE_PAGE) {
+        FUZZ_CHECK(decode(ansi).has_value());
+        FUZZ_CHECK(decode(ansi)->size() == characters.size());
+    } else {
+        FUZZ_CHECK(split_ansi(names, ansi, &count));
+        FUZZ_CHECK(count == units);
+    }
+
+    // The characters that come back unchanged alone come back unchanged
+    // together: nothing in the way back depends on what stands beside.
+    std::string kept;
+    for (const std::string& character : characters) {
+        if (names.to_utf8(names.to_ansi(character)) == character)
+            kept += character;
+    }
+    FUZZ_CHECK(names.to_utf8(names.to_ansi(kept)) == kept);
+
+    // Any bytes come in as UTF-8, ASCII as it is.
+    std::string back = names.to_utf8(bytes);
+    FUZZ_CHECK(decode(back).has_value());
+    if (platform::posix::is_ascii(bytes))
+        FUZZ_CHECK(back == bytes && ansi == bytes);
 }
 
 // A name the code page holds, made from any bytes: in Windows-1252 and in
@@ -219,10 +321,13 @@ void check_order(const std::array<std::string, 3>& natives)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size)
 {
     FuzzedDataProvider data(bytes, size);
+    unsigned code_page = data.PickValueInArray(CODE_PAGES);
+    FileSystemCharset charset = data.ConsumeBool() ? FileSystemCharset::SEVEN_BIT : FileSystemCharset::UTF8;
     std::array<std::string, 3> raw;
     for (std::string& name : raw) {
         name = data.ConsumeRandomLengthString(48);
         check_conversion(name);
+        check_code_page(code_page, charset, name);
     }
     check_order(raw);
     // Names that the code page holds, in UTF-8: accented letters in both

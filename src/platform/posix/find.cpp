@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -16,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/posix/names.h"
 #include "platform/posix/order_key.h"
+#include "platform/posix/posix_support.h"
 
 namespace platform {
 
@@ -76,7 +78,7 @@ Span key_for(Search& search, Span native, bool ascii)
 {
     std::string_view name = search.view(native);
     if (!ascii)
-        return search.append(posix::order_key(name));
+        return search.append(posix::order_key(name, posix::names().file_system_charset()));
     if (std::none_of(name.begin(), name.end(), [](char c) { return c >= 'a' && c <= 'z'; }))
         return native;
     // A copy of the text's own bytes: append them by position, which stays
@@ -150,6 +152,55 @@ bool attributes_of(int directory, const dirent& entry, uint32_t* attrib)
     return true;
 }
 
+using DirPtr = std::unique_ptr<DIR, int (*)(DIR*)>;
+
+// The first entry of a folder whose name is the given one (in UTF-8) but for
+// case, as Wine compares them (UTF-16 units upper-cased, the entries' read as
+// Wine reads names); empty when there is none.
+std::string entry_like(const std::string& folder, std::string_view name)
+{
+    DirPtr stream(opendir(folder.c_str()), closedir);
+    if (!stream)
+        return {};
+    posix::FileSystemCharset charset = posix::names().file_system_charset();
+    std::string key = posix::order_key(name);
+    while (const dirent* entry = readdir(stream.get())) {
+        std::string_view candidate = entry->d_name;
+        if (candidate != "." && candidate != ".." && posix::order_key(candidate, charset) == key)
+            return std::string(candidate);
+    }
+    return {};
+}
+
+// Opens a folder as Wine finds it: by its exact path, or else part by part,
+// each part that does not exist as it is by the first entry of its folder
+// that differs from it only in case. Only a missing path costs the scan.
+DirPtr open_folder(const std::string& path)
+{
+    DirPtr stream(opendir(path.c_str()), closedir);
+    if (stream || errno != ENOENT)
+        return stream;
+    std::string found = path.starts_with('/') ? "/" : "";
+    std::string_view rest = path;
+    while (!rest.empty()) {
+        std::string_view part = rest.substr(0, rest.find('/'));
+        rest.remove_prefix(std::min(rest.size(), part.size() + 1));
+        if (part.empty())
+            continue;
+        std::string exact = found + std::string(part);
+        struct stat info;
+        if (stat(exact.c_str(), &info) == 0) {
+            found = exact + '/';
+            continue;
+        }
+        std::string like = entry_like(found.empty() ? "." : found, part);
+        if (like.empty())
+            return DirPtr(nullptr, closedir);
+        found += like + '/';
+    }
+    return DirPtr(opendir(found.c_str()), closedir);
+}
+
 // The folders whose listings lie on the path being walked, from the start
 // folder down. A folder link back to one of them would have the walk go round
 // until the path grows too long, and two such links in one folder double the
@@ -206,7 +257,7 @@ WalkedPath walked_path;
 
 bool read_directory(const std::string& directory, std::string_view wildcard, Search& search)
 {
-    std::unique_ptr<DIR, int (*)(DIR*)> stream(opendir(directory.c_str()), closedir);
+    DirPtr stream = open_folder(directory);
     if (!stream || !walked_path.enter(directory, dirfd(stream.get())))
         return false;
     const posix::NameConverter& converter = posix::names();
@@ -332,15 +383,59 @@ SearchPtr take_kept(std::string_view pattern)
     return search;
 }
 
+// A pattern inside the start folder is searched in the folder itself: where
+// the code page cannot hold a character of its path, the path as handed out
+// names another folder or none, and Wine's search of it finds nothing. The
+// result is the rest of the pattern, and the start folder's own path.
+std::string_view within_start_folder(std::string_view pattern, std::string* folder)
+{
+    const posix::StartFolder& start = posix::start_folder();
+    if (start.ansi.empty() || pattern.size() <= start.ansi.size() || !pattern.starts_with(start.ansi)
+        || pattern[start.ansi.size()] != '/')
+        return pattern;
+    *folder = start.native + '/';
+    return pattern.substr(start.ansi.size() + 1);
+}
+
+// Where the folder part of a pattern ends: after its last separator, '/' or,
+// as under Wine, '\\'. The trail byte of a two-byte character is neither.
+std::size_t folder_part_end(std::string_view pattern, const posix::NameConverter& converter)
+{
+    std::size_t end = 0;
+    for (std::size_t at = 0; at < pattern.size(); ++at) {
+        auto byte = static_cast<unsigned char>(pattern[at]);
+        if (converter.is_lead_byte(byte))
+            ++at;
+        else if (byte == '/' || byte == '\\')
+            end = at + 1;
+    }
+    return end;
+}
+
+// Wine takes a path with a control character or one of * ? " < > | in its
+// folder part for an invalid name: such a folder is listed, never searched.
+bool is_valid_folder_path(std::string_view path)
+{
+    return std::none_of(path.begin(), path.end(),
+        [](char c) { return static_cast<unsigned char>(c) < 0x20 || std::strchr("*?\"<>|", c) != nullptr; });
+}
+
 SearchPtr read_search(std::string_view text)
 {
-    std::size_t slash = text.rfind('/');
-    std::string directory
-        = slash == std::string_view::npos ? std::string(".") : posix::names().to_utf8(text.substr(0, slash + 1));
-    std::string_view wildcard = slash == std::string_view::npos ? text : text.substr(slash + 1);
+    const posix::NameConverter& converter = posix::names();
+    std::string directory;
+    std::string_view pattern = within_start_folder(text, &directory);
+    std::size_t end = folder_part_end(pattern, converter);
+    std::string below = converter.to_utf8(pattern.substr(0, end));
+    std::replace(below.begin(), below.end(), '\\', '/');
+    if (!is_valid_folder_path(below))
+        return nullptr;
+    directory += below;
+    if (directory.empty())
+        directory = ".";
 
     SearchPtr search = new_search();
-    if (!read_directory(directory, wildcard, *search) || search->entries.empty())
+    if (!read_directory(directory, pattern.substr(end), *search) || search->entries.empty())
         return nullptr;
     search->pattern = text;
     return search;

@@ -4,9 +4,10 @@
 
 #include <iconv.h>
 
-#include <bitset>
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -21,35 +22,82 @@ inline const iconv_t NO_CONVERTER = reinterpret_cast<iconv_t>(-1);
 std::string convert_with_replacement(
     iconv_t converter, std::string_view text, std::size_t (*bad_length)(std::string_view rest));
 
-// The iconv name of the ANSI code page that Wine uses for a locale name such
-// as "fr_FR.UTF-8" or "sr_RS@latin".
-const char* code_page_for_locale(std::string_view locale);
+// Windows code pages by number. Wine gives 1252 to every locale that it has
+// no other code page for, and UTF-8 to those whose Windows locale has no
+// ANSI code page.
+inline constexpr unsigned DEFAULT_CODE_PAGE = 1252;
+inline constexpr unsigned UTF8_CODE_PAGE = 65001;
+
+// The ANSI code page that Wine gives a locale name such as "fr_FR.UTF-8" or
+// "sr_RS@latin".
+unsigned code_page_for_locale(std::string_view locale);
+
+// How Wine reads the bytes of a file name: as UTF-8 in a UTF-8 locale; in the
+// C locale (which a locale the machine lacks leaves it in) as 7-bit ASCII,
+// each byte without its top bit. Wine reads names in other character sets
+// by their own tables, which are not followed here: such names are read as
+// UTF-8.
+enum class FileSystemCharset { UTF8, SEVEN_BIT };
+
+// The character set of the locale of character types that the environment
+// names (C where the machine lacks it), as Wine reads names in it.
+FileSystemCharset file_system_charset_of_environment();
+
+// The code page of the locale that LC_ALL, LC_CTYPE or LANG name (the first
+// that is set), as Wine picks it: a locale that this machine has not
+// generated counts as none, and none gives 1252; but LC_ALL counts by its
+// name, generated or not.
+unsigned code_page_of_environment();
+
+struct CodePageTables;
 
 class NameConverter {
 public:
-    // Falls back to Windows-1252 when iconv does not know the code page, and
-    // to passing bytes through when it knows neither.
-    explicit NameConverter(const char* code_page);
+    // A code page that Wine never gives a locale is taken as 1252.
+    explicit NameConverter(unsigned code_page, FileSystemCharset charset = FileSystemCharset::UTF8);
     ~NameConverter();
     NameConverter(const NameConverter&) = delete;
     NameConverter& operator=(const NameConverter&) = delete;
 
-    // A character the code page lacks, or an invalid UTF-8 sequence, becomes
-    // one '?'. Throws std::bad_alloc only.
-    std::string to_ansi(std::string_view utf8) const;
+    // As Wine hands a file name out: the name read in the file system's
+    // character set (an invalid UTF-8 sequence is U+FFFD), then each UTF-16
+    // unit as the code page takes it, with best fit, '?' for one it has no
+    // character for (a character beyond the BMP is two units). Throws
+    // std::bad_alloc only.
+    std::string to_ansi(std::string_view name) const;
+    // As Wine takes a path in: a lead byte and the byte after it are one
+    // character. Throws std::bad_alloc only.
     std::string to_utf8(std::string_view ansi) const;
 
-    // The code page converted to, after the fallback.
-    const char* code_page() const { return code_page_; }
+    // Whether the byte begins a two-byte character (never in a single-byte
+    // code page, nor in UTF-8).
+    bool is_lead_byte(unsigned char byte) const { return (lead_bytes_[byte / 64] >> (byte % 64)) & 1; }
 
-    // Whether the byte begins a double-byte character of the code page.
-    bool is_lead_byte(unsigned char byte) const { return lead_bytes_[byte]; }
+    // The code page converted to, after the fallback, and iconv's name for it.
+    unsigned code_page() const { return code_page_; }
+    const char* iconv_name() const;
+    FileSystemCharset file_system_charset() const { return charset_; }
 
 private:
-    const char* code_page_;
-    iconv_t to_ansi_;
-    iconv_t to_utf8_;
-    std::bitset<256> lead_bytes_;  // none in a single-byte code page
+    // The conversion tables are built a block at a time, the first time a
+    // name needs one: most names are ASCII and need none. Not for use from
+    // more than one thread.
+    static constexpr std::size_t BLOCK = 256;
+    const uint16_t* out_block(unsigned high) const;
+    const char16_t* in_row(unsigned lead) const;
+    void append_unit(std::string& ansi, char16_t unit) const;
+
+    unsigned code_page_;
+    FileSystemCharset charset_;
+    const CodePageTables* tables_;  // null for UTF-8
+    std::array<uint64_t, 4> lead_bytes_{};
+    mutable iconv_t to_ansi_ = NO_CONVERTER;
+    mutable iconv_t to_utf8_ = NO_CONVERTER;
+    // Byte values by UTF-16 unit, in blocks by the unit's high byte; a value
+    // above 0xFF is a lead byte and a trail byte.
+    mutable std::array<std::unique_ptr<uint16_t[]>, BLOCK> out_blocks_;
+    // Units by byte: row 0 for single bytes, the lead byte's row for pairs.
+    mutable std::array<std::unique_ptr<char16_t[]>, BLOCK> in_rows_;
 };
 
 inline constexpr char32_t REPLACEMENT_CHARACTER = 0xFFFD;
@@ -58,6 +106,18 @@ inline constexpr char32_t REPLACEMENT_CHARACTER = 0xFFFD;
 // or REPLACEMENT_CHARACTER when the bytes are none; the result is how many
 // bytes it takes (at least 1; `rest` must not be empty).
 std::size_t read_utf8_character(std::string_view rest, char32_t* point);
+
+// Reads one character of a file name in the character set as Wine does.
+inline std::size_t read_name_character(std::string_view rest, FileSystemCharset charset, char32_t* point)
+{
+    if (charset == FileSystemCharset::UTF8)
+        return read_utf8_character(rest, point);
+    *point = static_cast<unsigned char>(rest[0]) & 0x7F;
+    return 1;
+}
+
+// Appends a code point (or a lone UTF-16 unit) in UTF-8.
+void append_utf8(std::string& text, char32_t point);
 
 // Every code page here keeps ASCII bytes as they are.
 inline bool is_ascii(std::string_view text)
@@ -77,8 +137,8 @@ inline bool is_ascii(std::string_view text)
     return true;
 }
 
-// The process's converter, for the code page of LC_ALL, LC_CTYPE or LANG as
-// they stand at the first call.
+// The process's converter, for the code page of the locale as it stands at
+// the first call.
 const NameConverter& names();
 
 }  // namespace platform::posix

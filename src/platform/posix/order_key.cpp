@@ -56,13 +56,13 @@ void append_unit(std::string& key, char16_t unit)
 
 }  // namespace
 
-std::string order_key(std::string_view utf8)
+std::string order_key(std::string_view name, FileSystemCharset charset)
 {
     std::string key;
-    key.reserve(utf8.size() + utf8.size() / 2);
-    for (std::size_t at = 0; at < utf8.size();) {
+    key.reserve(name.size() + name.size() / 2);
+    for (std::size_t at = 0; at < name.size();) {
         char32_t point;
-        at += read_utf8_character(utf8.substr(at), &point);
+        at += read_name_character(name.substr(at), charset, &point);
         if (point >= 0x10000) {
             point -= 0x10000;
             append_unit(key, static_cast<char16_t>(0xD800 + (point >> 10)));

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/posix/names.h"
+
 namespace platform::posix {
 
 // ASCII letters upper-cased, every other byte as it is: how both the order
@@ -17,8 +19,9 @@ inline char upper_ascii(char c)
 // to case (both sides upper-cased, accented letters included). The key holds
 // those units so that a plain byte comparison gives the same order; for an
 // ASCII name it is simply the name upper-cased. Bytes that are no valid UTF-8
-// stand for U+FFFD, in the parts that Wine's decoder makes.
-std::string order_key(std::string_view utf8);
+// stand for U+FFFD, in the parts that Wine's decoder makes. Read in 7 bits
+// where Wine reads names so.
+std::string order_key(std::string_view name, FileSystemCharset charset = FileSystemCharset::UTF8);
 
 // The listing order of two entries by their keys; ties (names that differ
 // only in case) go by the names' raw bytes.

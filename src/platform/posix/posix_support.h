@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -22,5 +23,13 @@ inline int fd_of(Handle handle)
 // Whether standard input, output or error (0, 1, 2) was closed when the
 // process started; start-up then holds the descriptor on /dev/null.
 bool std_descriptor_was_closed(int fd);
+
+// The working directory as get_current_directory last handed it out: the
+// text in the ANSI code page, and the path it stands for. Both empty before.
+struct StartFolder {
+    std::string ansi;
+    std::string native;
+};
+const StartFolder& start_folder();
 
 }  // namespace platform::posix

@@ -26,6 +26,10 @@ constexpr int STD_DESCRIPTORS = 3;
 
 bool closed_at_start[STD_DESCRIPTORS] = {};
 
+// The start folder as the main sequence has it, which the search takes for
+// the folder it stands for.
+posix::StartFolder handed_out;
+
 // A standard descriptor closed by the caller (`>&-`) would be the next one
 // that open() hands out: the list file would take it, and the console text
 // written to standard output would land in the list. Each closed one is held
@@ -79,6 +83,7 @@ uint32_t get_current_directory(uint32_t buffer_size, char* buffer)
         if (needed > buffer_size)
             return needed;
         std::memcpy(buffer, text.c_str(), needed);
+        handed_out = posix::StartFolder{ std::move(text), std::move(native) };
         return needed - 1;
     } catch (const std::bad_alloc&) {
         return 0;
@@ -130,6 +135,11 @@ namespace posix {
 bool std_descriptor_was_closed(int fd)
 {
     return fd >= 0 && fd < STD_DESCRIPTORS && closed_at_start[fd];
+}
+
+const StartFolder& start_folder()
+{
+    return handed_out;
 }
 
 }  // namespace posix

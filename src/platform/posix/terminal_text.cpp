@@ -95,7 +95,7 @@ std::string TerminalText::convert(std::string_view ansi) const
 
 const TerminalText& terminal_text()
 {
-    static const TerminalText text(names().code_page(), locale_charset().c_str());
+    static const TerminalText text(names().iconv_name(), locale_charset().c_str());
     return text;
 }
 
