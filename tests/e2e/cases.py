@@ -7,12 +7,15 @@ usage: cases.py --exe EXE --prefix WINEPREFIX [--wine LOADER] CASE
 
 import argparse
 import collections
+import fcntl
 import os
 import shlex
 import shutil
 import signal
+import struct
 import subprocess
 import sys
+import termios
 import time
 
 from harness import (
@@ -22,9 +25,11 @@ from harness import (
     Session,
     WaitTimeout,
     WineProgram,
+    child_pids,
     data_tree,
     make_files,
     poll,
+    process_state,
     read_bytes,
 )
 
@@ -183,6 +188,12 @@ def build_files(entries):
 
 # Names in Windows-1252 in folder and file names, and the start folder's own name.
 ACCENTED_ENTRY = "Textures/Caf\u00e9/cr\u00e8me.dds"
+# An echo of several times the program's 64 KiB buffer.
+GATHERED_TREE = [
+    "Textures/Landscape/Region {:02}/tile_{:04}_with_a_longer_name.dds".format(i // 100, i) for i in range(2500)
+]
+# More lines than the pane has rows, so that the listing scrolls.
+WALK_TREE = ["Meshes/Walk/m{:03}.nif".format(i) for i in range(300)]
 
 TREES = {
     "tree": build_tree,
@@ -191,6 +202,8 @@ TREES = {
     "small": build_files(SMALL_TREE),
     "scroll": build_files(SCROLL_TREE),
     "accented": build_files([ACCENTED_ENTRY]),
+    "gathered": build_files(GATHERED_TREE),
+    "walk": build_files(WALK_TREE),
 }
 
 
@@ -453,6 +466,112 @@ def case_hangup(program, build):
             check_list(data_dir, expected)
 
 
+def case_gathered(program, build):
+    # The echo into a file or a pipe is gathered into large writes: all of it, in order, out before
+    # each key wait.
+    for how in ("file", "pipe"):
+        with data_tree() as root:
+            data_dir = os.path.join(root, "Data")
+            out_path = os.path.join(root, "out.bin")
+            entries = build(data_dir)
+            command = program.command + " | cat" if how == "pipe" else None
+            with Session(program, data_dir, "gathered", stdout_path=out_path, command=command) as session:
+                whole = redirected_dialogue(session, program, data_dir, out_path, entries)
+                check(read_bytes(out_path) == whole, "{}: the dialogue in {} differs".format(how, out_path), session)
+                check(session.is_running(), "{}: process ended before the second key".format(how), session)
+                finish(session)
+            check(read_bytes(out_path) == whole, "{}: bytes written after the second key".format(how))
+
+
+def terminal_modes(session):
+    """The pane terminal's modes as stty -a lists them."""
+    tty = session.pane_value("pane_tty")
+    return subprocess.run(["stty", "-a", "-F", tty], capture_output=True, text=True).stdout.split()
+
+
+def in_wait_mode(modes):
+    return "-icanon" in modes and "-echo" in modes
+
+
+# In none of the tool's texts, nor in the paths that the scenarios show.
+JOB_KEY = "@"
+WALK_KEYS = "#%~"
+
+
+def case_job_control(program, build):
+    # Ctrl+Z at the key prompt of a job in an interactive bash, then fg: the wait goes on in its own
+    # mode, a key ends it unechoed, and the terminal is left as it was before the run.
+    with data_tree() as root:
+        data_dir = os.path.join(root, "Data")
+        os.mkdir(data_dir)
+        expected = build(data_dir)
+        before, after = (os.path.join(root, name) for name in ("before", "after"))
+        shell = "env PS1={} bash --norc --noprofile -i".format(shlex.quote(SHELL_PROMPT))
+        with Session(program, data_dir, "job_control", command=shell) as session:
+            session.wait_for(SHELL_PROMPT)
+            session.type_line("stty -g > " + before)
+            modes = poll("the terminal modes", lambda: read_bytes(before), lambda got: got.endswith(b"\n"))
+            session.type_line(program.command)
+            session.wait_for(KEY_PROMPT)
+            shell_pid = session.pane_value("pane_pid")
+            (pid,) = poll("the program's process", lambda: child_pids(shell_pid), lambda pids: len(pids) == 1)
+            session.send_keys("C-z")
+            poll("the stopped program", lambda: process_state(pid), lambda state: state == "T")
+            prompt_again = lambda screen: screen.flat.find(SHELL_PROMPT, after_prompt(screen)) >= 0
+            session.wait_until("the shell prompt after the stop", prompt_again)
+            session.type_line("fg")
+            poll("the wait's modes after fg", lambda: terminal_modes(session), in_wait_mode)
+            session.send_keys(JOB_KEY)
+            expect_report(session, data_dir)
+            session.send_keys("x")
+            poll("the program's end", lambda: process_state(pid), lambda state: state in ("", "Z"))
+            session.type_line("stty -g > {}; echo $? > {}.status".format(after, after))
+            got = poll("the terminal modes after the run", lambda: read_bytes(after), lambda got: got.endswith(b"\n"))
+            check(got == modes, "terminal modes after the run {!r}, not {!r}".format(got, modes), session)
+            check(JOB_KEY not in session.scrollback(), "the key pressed after fg was echoed", session)
+        check_list(data_dir, expected)
+
+
+def queued_input(fd):
+    """The bytes waiting in the terminal's input queue for a reader (FIONREAD)."""
+    return struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"\0\0\0\0"))[0]
+
+
+def case_walk_keys(program, build):
+    # Keys typed during the walk are not echoed, Backspace erases none of them, and they end the
+    # second wait at once. The walk is held up by stopping the terminal's output (as Ctrl+S does),
+    # so the keys surely come before the second wait.
+    with data_tree() as data_dir:
+        expected = build(data_dir)
+        with Session(program, data_dir, "walk_keys", history_limit=len(expected) + 100) as session:
+            session.wait_for(KEY_PROMPT)
+            tty = os.open(session.pane_value("pane_tty"), os.O_RDWR | os.O_NOCTTY)
+            try:
+                termios.tcflow(tty, termios.TCOOFF)
+                session.press_key()
+                poll("the walk", lambda: os.path.exists(os.path.join(data_dir, LIST_FILE)), bool)
+                session.tmux("send-keys", "-t", "app", "-l", WALK_KEYS)
+                session.send_keys("BSpace")
+                # In line mode the keys would wait for an Enter, and never show here.
+                poll("the typed keys in the terminal's queue", lambda: queued_input(tty),
+                     lambda count: count == len(WALK_KEYS) + 1)
+            finally:
+                termios.tcflow(tty, termios.TCOON)
+                os.close(tty)
+            status = session.wait_exit()
+            shown = session.scrollback()
+            check(status == 0, "exit status {} instead of 0".format(status), session)
+            report = report_lines(program, data_dir)[1:]
+            position = 0
+            for text in expected + report:
+                found = shown.find(text, position)
+                check(found >= 0, "{!r} missing from the scrollback, or out of order:\n{}".format(text, shown))
+                position = found + len(text)
+            for key in WALK_KEYS:
+                check(key not in shown, "{!r}, typed during the walk, was echoed:\n{}".format(key, shown))
+        check_list(data_dir, expected)
+
+
 # The scenarios: each runs on one of TREES, on the programs that `where` names: "wine" (the exe under
 # Wine), "native", and "win64" for the smoke set that runs the x86_64 twin under wine64 where the
 # i686 exe is the one tried in full. The screen scenarios follow Wine's console; the native program
@@ -473,6 +592,9 @@ SCENARIOS = [
     Scenario("ctrl_c", "empty", "native", case_ctrl_c),
     Scenario("hangup", "tree", "native", case_hangup),
     Scenario("accented", "accented", "native", case_accented),
+    Scenario("gathered", "gathered", "native", case_gathered),
+    Scenario("job_control", "small", "native", case_job_control),
+    Scenario("walk_keys", "walk", "native", case_walk_keys),
 ]
 
 # How the tests that run each kind of program are named.

@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_support.h"
 #include "posix/temp_dir.h"
 
 namespace {
@@ -23,9 +26,10 @@ TEST(PosixConsole, WriteToABrokenPipeFailsAndTheProcessGoesOn)
     if (child == 0) {
         dup2(ends[1], STDOUT_FILENO);
         platform::set_app_type(1);
-        uint32_t written = 1;
-        bool ok = platform::write_file(platform::get_std_handle(platform::STD_OUTPUT), "x", 1, &written);
-        _exit(!ok && written == 0 ? 0 : 1);
+        uint32_t written = 0;
+        platform::write_file(platform::get_std_handle(platform::STD_OUTPUT), "x", 1, &written);
+        platform::posix::write_out_echo();
+        _exit(0);
     }
     close(ends[1]);
     int status = 0;
@@ -57,6 +61,7 @@ TEST(PosixConsole, ClosedStandardStreamsHaveNoHandleAndKeepTheirDescriptors)
             failures += !stream || fileno(reinterpret_cast<FILE*>(stream)) <= 2;
             uint32_t written = 0;
             platform::write_file(platform::get_std_handle(platform::STD_OUTPUT), "echo", 4, &written);
+            platform::posix::write_out_echo();
             if (stream)
                 platform::stream_close(stream);
             _exit(failures);
@@ -69,6 +74,74 @@ TEST(PosixConsole, ClosedStandardStreamsHaveNoHandleAndKeepTheirDescriptors)
         ASSERT_EQ(stat(list.c_str(), &info), 0);
         EXPECT_EQ(info.st_size, 0);
     }
+}
+
+off_t size_of(int fd)
+{
+    struct stat info { };
+    return fstat(fd, &info) == 0 ? info.st_size : -1;
+}
+
+// The echo into a file or a pipe is gathered: it is all out, in order, when a
+// key wait begins (whatever standard input is), and at exit.
+TEST(PosixConsole, TheGatheredEchoIsOutBeforeEachWaitAndAtExit)
+{
+    TempDir root;
+    std::string out = root / "out";
+    std::string expected;
+    pid_t child = fork();
+    if (child == 0) {
+        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, STDOUT_FILENO);
+        platform::Handle output = platform::get_std_handle(platform::STD_OUTPUT);
+        platform::Handle input = platform::get_std_handle(platform::STD_INPUT);
+        int failures = 0;
+        auto print = [&](const std::string& line) {
+            uint32_t written = 0;
+            failures += !platform::write_file(output, line.data(), static_cast<uint32_t>(line.size()), &written)
+                || written != line.size();
+            failures += !platform::write_file(output, "\r\n", 2, &written) || written != 2;
+        };
+        off_t total = 0;
+        auto wait_begins = [&] {
+            platform::InputRecord record{};
+            uint32_t count = 0;
+            platform::peek_console_input(input, &record, &count);
+            failures += size_of(STDOUT_FILENO) != total;
+        };
+        print("Press any key to continue.");
+        total += 28;
+        failures += size_of(STDOUT_FILENO) != 0;  // gathered
+        wait_begins();
+        // Several buffers' worth, and one line longer than a buffer.
+        for (int i = 0; i < 20000; ++i)
+            print("Meshes/file" + std::to_string(i) + ".nif");
+        print(std::string(100000, 'x'));
+        total = 0;
+        for (int i = 0; i < 20000; ++i)
+            total += static_cast<off_t>(("Meshes/file" + std::to_string(i) + ".nif").size() + 2);
+        total += 28 + 100002;
+        wait_begins();
+        print("the end");
+        std::exit(failures);
+    }
+    expected = "Press any key to continue.\r\n";
+    for (int i = 0; i < 20000; ++i)
+        expected += "Meshes/file" + std::to_string(i) + ".nif\r\n";
+    expected += std::string(100000, 'x') + "\r\n" + "the end\r\n";
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed checks in the child";
+    std::string got;
+    FILE* file = std::fopen(out.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        got.append(buffer, n);
+    std::fclose(file);
+    EXPECT_TRUE(got == expected) << "the echo differs: " << got.size() << " bytes, " << expected.size() << " expected";
 }
 
 }  // namespace
