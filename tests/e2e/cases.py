@@ -9,6 +9,7 @@ import argparse
 import collections
 import fcntl
 import os
+import re
 import shlex
 import shutil
 import signal
@@ -483,6 +484,47 @@ def case_gathered(program, build):
             check(read_bytes(out_path) == whole, "{}: bytes written after the second key".format(how))
 
 
+def project_version():
+    """The version in CMakeLists.txt's project(), which --version prints."""
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "CMakeLists.txt")) as f:
+        return re.search(r"project\(\S+ VERSION (\S+)", f.read()).group(1)
+
+
+def case_options(program, build):
+    # --help and --version answer on standard output, anything else is refused on standard error
+    # with status 2; none of them writes the list or waits for a key (standard input is a terminal
+    # where no key comes, so a wait would hang until the timeout).
+    usage = "Usage: autooverridelist [--help | --version]\n"
+    runs = [
+        (["--help"], 0, usage, ""),
+        (["--version"], 0, "autooverridelist {}\n".format(project_version()), ""),
+        (["--version", "--help"], 0, "autooverridelist {}\n".format(project_version()), ""),
+        (["--bogus"], 2, "", "autooverridelist: unknown option '--bogus'\n" + usage),
+        (["Data"], 2, "", "autooverridelist: unexpected argument 'Data'\n" + usage),
+        (["--help", "-h"], 2, "", "autooverridelist: unknown option '-h'\n" + usage),
+    ]
+    with data_tree() as data_dir:
+        build(data_dir)
+        for args, want_status, want_out, want_err in runs:
+            master, slave = os.openpty()
+            try:
+                result = subprocess.run([program.exe] + args, cwd=data_dir, env=program.env, stdin=slave,
+                                        capture_output=True, text=True, timeout=10)
+            finally:
+                os.close(slave)
+                os.close(master)
+            what = " ".join(args)
+            check(result.returncode == want_status, "{}: exit status {}".format(what, result.returncode))
+            check(result.stdout.startswith(want_out) and bool(result.stdout) == bool(want_out),
+                  "{}: standard output {!r}".format(what, result.stdout))
+            check(result.stderr.startswith(want_err) and bool(result.stderr) == bool(want_err),
+                  "{}: standard error {!r}".format(what, result.stderr))
+            check(not os.path.lexists(os.path.join(data_dir, LIST_FILE)), "{}: the list file was written".format(what))
+            if args == ["--help"]:
+                for needle in ("Data folder", LIST_FILE, "Exit status", "--version"):
+                    check(needle in result.stdout, "--help does not say {!r}".format(needle))
+
+
 def terminal_modes(session):
     """The pane terminal's modes as stty -a lists them."""
     tty = session.pane_value("pane_tty")
@@ -593,6 +635,7 @@ SCENARIOS = [
     Scenario("hangup", "tree", "native", case_hangup),
     Scenario("accented", "accented", "native", case_accented),
     Scenario("gathered", "gathered", "native", case_gathered),
+    Scenario("options", "small", "native", case_options),
     Scenario("job_control", "small", "native", case_job_control),
     Scenario("walk_keys", "walk", "native", case_walk_keys),
 ]
