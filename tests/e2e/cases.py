@@ -7,6 +7,7 @@ usage: cases.py --exe EXE --prefix WINEPREFIX [--wine LOADER] CASE
 
 import argparse
 import collections
+import contextlib
 import fcntl
 import os
 import re
@@ -540,36 +541,53 @@ JOB_KEY = "@"
 WALK_KEYS = "#%~"
 
 
+def running(program, pids):
+    """Those of pids that run the program."""
+    def exe(pid):
+        with contextlib.suppress(OSError):
+            return os.readlink("/proc/{}/exe".format(pid))
+        return None
+
+    return [pid for pid in pids if exe(pid) == os.path.realpath(program.exe)]
+
+
 def case_job_control(program, build):
-    # Ctrl+Z at the key prompt of a job in an interactive bash, then fg: the wait goes on in its own
-    # mode, a key ends it unechoed, and the terminal is left as it was before the run.
+    # Job control in an interactive bash: started in the foreground and stopped with Ctrl+Z at its key
+    # prompt, then started in the background, where its wait stops it; fg each time. The wait goes on
+    # in its own mode, a key ends it unechoed, and the terminal is left as it was before the run. A
+    # wrapper reads the modes as the program left them: bash would put back its own after fg.
     with data_tree() as root:
         data_dir = os.path.join(root, "Data")
         os.mkdir(data_dir)
         expected = build(data_dir)
-        before, after = (os.path.join(root, name) for name in ("before", "after"))
+        before = os.path.join(root, "before")
         shell = "env PS1={} bash --norc --noprofile -i".format(shlex.quote(SHELL_PROMPT))
         with Session(program, data_dir, "job_control", command=shell) as session:
             session.wait_for(SHELL_PROMPT)
             session.type_line("stty -g > " + before)
             modes = poll("the terminal modes", lambda: read_bytes(before), lambda got: got.endswith(b"\n"))
-            session.type_line(program.command)
-            session.wait_for(KEY_PROMPT)
             shell_pid = session.pane_value("pane_pid")
-            (pid,) = poll("the program's process", lambda: child_pids(shell_pid), lambda pids: len(pids) == 1)
-            session.send_keys("C-z")
-            poll("the stopped program", lambda: process_state(pid), lambda state: state == "T")
-            prompt_again = lambda screen: screen.flat.find(SHELL_PROMPT, after_prompt(screen)) >= 0
-            session.wait_until("the shell prompt after the stop", prompt_again)
-            session.type_line("fg")
-            poll("the wait's modes after fg", lambda: terminal_modes(session), in_wait_mode)
-            session.send_keys(JOB_KEY)
-            expect_report(session, data_dir)
-            session.send_keys("x")
-            poll("the program's end", lambda: process_state(pid), lambda state: state in ("", "Z"))
-            session.type_line("stty -g > {}; echo $? > {}.status".format(after, after))
-            got = poll("the terminal modes after the run", lambda: read_bytes(after), lambda got: got.endswith(b"\n"))
-            check(got == modes, "terminal modes after the run {!r}, not {!r}".format(got, modes), session)
+            for run, how in enumerate(("Ctrl+Z", "&")):
+                after = os.path.join(root, "after{}".format(run))
+                # In the background, the program starts once bash has its prompt back.
+                wrapper = "sh -c '{}\"$0\"; echo $? > {}; stty -g >> {}' {}{}".format(
+                    "sleep 0.5; " if how == "&" else "", after, after, program.command, " &" if how == "&" else "")
+                session.type_line(wrapper)
+                (sh_pid,) = poll("the wrapper", lambda: child_pids(shell_pid), lambda pids: len(pids) == 1)
+                (pid,) = poll("the program's process", lambda: running(program, child_pids(sh_pid)),
+                              lambda pids: len(pids) == 1)
+                if how == "Ctrl+Z":
+                    session.wait_for(KEY_PROMPT)
+                    session.send_keys("C-z")
+                poll("the stopped program ({})".format(how), lambda: process_state(pid), lambda state: state == "T")
+                session.type_line("fg")
+                poll("the wait's modes after fg ({})".format(how), lambda: terminal_modes(session), in_wait_mode)
+                session.send_keys(JOB_KEY)
+                poll("the report ({})".format(how), session.scrollback, lambda shown: shown.count(NAME_NOTICE) == run + 1)
+                session.send_keys("x")
+                got = poll("the wrapper's record", lambda: read_bytes(after), lambda got: got.count(b"\n") == 2)
+                check(got == b"0\n" + modes, "{}: exit status and modes after the run {!r}, not 0 and {!r}".format(
+                    how, got, modes), session)
             check(JOB_KEY not in session.scrollback(), "the key pressed after fg was echoed", session)
         check_list(data_dir, expected)
 

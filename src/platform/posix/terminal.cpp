@@ -13,6 +13,7 @@
 // set again. Each poll checks the mode too, and reads only what is there, so
 // that no wait blocks whatever mode a shell left behind.
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -84,10 +85,20 @@ bool set_mode(int fd, const termios& mode)
     return result == 0;
 }
 
+// A job in the background leaves the terminal's mode alone: it is its
+// shell's then, or that of the job in the foreground, and setting it would
+// stop the job (SIGTTOU). A terminal that is not the controlling one has no
+// foreground.
+bool in_background(int fd)
+{
+    pid_t group = tcgetpgrp(fd);
+    return group > 0 && group != getpgrp();
+}
+
 void restore_user_mode()
 {
     int fd = wait_mode_fd;
-    if (fd >= 0)
+    if (fd >= 0 && !in_background(fd))
         set_mode(fd, user_mode);
 }
 
@@ -99,15 +110,6 @@ void reassert_wait_mode(int fd)
         return;
     make_wait_mode(mode);
     set_mode(fd, mode);
-}
-
-// A job continued in the background leaves the terminal alone: setting the
-// mode would stop it at once (SIGTTOU). Its next wait sets it, and stops it
-// until it is brought to the foreground, as for any program reading there.
-bool in_background(int fd)
-{
-    pid_t group = tcgetpgrp(fd);
-    return group > 0 && group != getpgrp();
 }
 
 // ---- Signal handlers
@@ -141,8 +143,12 @@ void install(int signal_number, void (*handler)(int), int flags)
     action.sa_flags = flags;
     sigemptyset(&action.sa_mask);
     // One handler at a time writes out the echo or sets the terminal's mode.
+    // SIGTTOU too: should the shell take the terminal between the check for
+    // the foreground and the mode's change, that change must not stop the
+    // process in the middle of a handler (Ctrl+Z would then stop it twice).
     for (int ending : ENDING_SIGNALS)
         sigaddset(&action.sa_mask, ending);
+    sigaddset(&action.sa_mask, SIGTTOU);
     sigaction(signal_number, &action, nullptr);
 }
 
@@ -209,10 +215,23 @@ void leave_wait_mode_at_exit()
     leave_wait_mode();
 }
 
+// A job in the background leaves the terminal to its shell, whose mode it
+// has then, not the user's. Its wait stops it (SIGTTIN), as a read there
+// would, until it is brought to the foreground; false while it stays behind.
+bool wait_for_foreground(int fd)
+{
+    if (!in_background(fd))
+        return true;
+    kill(0, SIGTTIN);
+    return !in_background(fd);
+}
+
 // The first call reads the user's mode and sets the wait's; every later one
 // checks that the wait's mode still holds.
 bool hold_wait_mode(int fd)
 {
+    if (!wait_for_foreground(fd))
+        return false;
     if (wait_mode_fd == fd) {
         reassert_wait_mode(fd);
         return true;
