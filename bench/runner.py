@@ -65,6 +65,9 @@ def programs(build, windows):
     # The paths as the tool echoes them, through a pipe: find's output is then buffered as into a
     # pipe, and cat's writes are what reach the echo's destination.
     find_cat = "find . -name Video -type d -prune -o -type f -path './*/*' -printf '%P\\n' | cat"
+    # The tool's two streams, written by find itself: the list with CR LF into the list file, the
+    # echo to standard output, both through find's own buffers.
+    find_two = find[:-1] + ["-fprintf", LIST_NAME, "%P\\r\\n", "-printf", "%P\\n"]
     floor = os.path.join(build, "bench", "floor", "floor_readdir")
     return [
         Program("native", "native build", "tool", [os.path.join(build, "autooverridelist")]),
@@ -72,6 +75,7 @@ def programs(build, windows):
         Program("floor_once", "readdir floor, each folder once", "floor", [floor, "--once"]),
         Program("find", "GNU find", "ref", find),
         Program("find_cat", "GNU find -printf, piped to cat", "ref", ["sh", "-c", find_cat]),
+        Program("find_two", "GNU find writing both streams", "ref", find_two),
         Program("exe", "exe under Wine", "tool", [wine, windows.exe], wine=True),
         Program("floor_findfirst", "_findfirst floor (Wine)", "floor", [wine, windows.floor], wine=True),
         Program("cmd_dir", "Wine cmd /c dir /s /b /a-d", "ref", [wine, "cmd", "/c", "dir", "/s", "/b", "/a-d"], wine=True),

@@ -161,7 +161,14 @@ void set_fault_filter(FaultFilter filter);
 void reset_fpu();
 uint32_t control_fp(uint32_t new_value, uint32_t mask);
 
-// __getmainargs with wildcard expansion, then __p__environ.
+// The arguments as the process entry received them. The Windows platform
+// ignores them: fetch_main_args gets its own from the runtime library.
+void keep_main_args(int argc, char** argv);
+
+// __getmainargs with wildcard expansion, then __p__environ. The native
+// program answers its options here, before anything is prepared or written:
+// --help and --version print and end the process, and any other argument
+// ends it with status 2.
 void fetch_main_args();
 
 using SignalHandler = void (*)(int);

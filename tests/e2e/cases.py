@@ -7,13 +7,18 @@ usage: cases.py --exe EXE --prefix WINEPREFIX [--wine LOADER] CASE
 
 import argparse
 import collections
+import contextlib
 import copy
+import fcntl
 import os
+import re
 import shlex
 import shutil
 import signal
+import struct
 import subprocess
 import sys
+import termios
 import time
 
 from harness import (
@@ -23,9 +28,11 @@ from harness import (
     Session,
     WaitTimeout,
     WineProgram,
+    child_pids,
     data_tree,
     make_files,
     poll,
+    process_state,
     read_bytes,
 )
 
@@ -184,6 +191,12 @@ def build_files(entries, listed=None):
 
 # Names in Windows-1252 in folder and file names, and the start folder's own name.
 ACCENTED_ENTRY = "Textures/Caf\u00e9/cr\u00e8me.dds"
+# An echo of several times the program's 64 KiB buffer.
+GATHERED_TREE = [
+    "Textures/Landscape/Region {:02}/tile_{:04}_with_a_longer_name.dds".format(i // 100, i) for i in range(2500)
+]
+# More lines than the pane has rows, so that the listing scrolls.
+WALK_TREE = ["Meshes/Walk/m{:03}.nif".format(i) for i in range(300)]
 
 def build_links(data_dir):
     """The links that both programs follow alike: a folder in the tree walked again by a link beside it,
@@ -208,6 +221,8 @@ TREES = {
     # A folder named with fullwidth dots and a fullwidth backslash, which best fit makes "..\\..": a
     # path through it would lead two folders up, out of the start folder.
     "escape": build_files(["A/a.dds", "A/\uff0e\uff0e\uff3c\uff0e\uff0e/in.dds"], listed=["A/a.dds"]),
+    "gathered": build_files(GATHERED_TREE),
+    "walk": build_files(WALK_TREE),
 }
 
 
@@ -504,6 +519,170 @@ def case_hangup(program, build):
             check_list(data_dir, expected)
 
 
+def case_gathered(program, build):
+    # The echo into a file or a pipe is gathered into large writes: all of it, in order, out before
+    # each key wait.
+    for how in ("file", "pipe"):
+        with data_tree() as root:
+            data_dir = os.path.join(root, "Data")
+            out_path = os.path.join(root, "out.bin")
+            entries = build(data_dir)
+            command = program.command + " | cat" if how == "pipe" else None
+            with Session(program, data_dir, "gathered", stdout_path=out_path, command=command) as session:
+                whole = redirected_dialogue(session, program, data_dir, out_path, entries)
+                check(read_bytes(out_path) == whole, "{}: the dialogue in {} differs".format(how, out_path), session)
+                check(session.is_running(), "{}: process ended before the second key".format(how), session)
+                finish(session)
+            check(read_bytes(out_path) == whole, "{}: bytes written after the second key".format(how))
+
+
+def project_version():
+    """The version in CMakeLists.txt's project(), which --version prints."""
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "CMakeLists.txt")) as f:
+        return re.search(r"project\(\S+ VERSION (\S+)", f.read()).group(1)
+
+
+def case_options(program, build):
+    # --help and --version answer on standard output, anything else is refused on standard error
+    # with status 2; none of them writes the list or waits for a key (standard input is a terminal
+    # where no key comes, so a wait would hang until the timeout).
+    usage = "Usage: autooverridelist [--help | --version]\n"
+    runs = [
+        (["--help"], 0, usage, ""),
+        (["--version"], 0, "autooverridelist {}\n".format(project_version()), ""),
+        (["--version", "--help"], 0, "autooverridelist {}\n".format(project_version()), ""),
+        (["--bogus"], 2, "", "autooverridelist: unknown option '--bogus'\n" + usage),
+        (["Data"], 2, "", "autooverridelist: unexpected argument 'Data'\n" + usage),
+        (["--help", "-h"], 2, "", "autooverridelist: unknown option '-h'\n" + usage),
+    ]
+    with data_tree() as data_dir:
+        build(data_dir)
+        for args, want_status, want_out, want_err in runs:
+            master, slave = os.openpty()
+            try:
+                result = subprocess.run([program.exe] + args, cwd=data_dir, env=program.env, stdin=slave,
+                                        capture_output=True, text=True, timeout=10)
+            finally:
+                os.close(slave)
+                os.close(master)
+            what = " ".join(args)
+            check(result.returncode == want_status, "{}: exit status {}".format(what, result.returncode))
+            check(result.stdout.startswith(want_out) and bool(result.stdout) == bool(want_out),
+                  "{}: standard output {!r}".format(what, result.stdout))
+            check(result.stderr.startswith(want_err) and bool(result.stderr) == bool(want_err),
+                  "{}: standard error {!r}".format(what, result.stderr))
+            check(not os.path.lexists(os.path.join(data_dir, LIST_FILE)), "{}: the list file was written".format(what))
+            if args == ["--help"]:
+                for needle in ("Data folder", LIST_FILE, "Exit status", "--version"):
+                    check(needle in result.stdout, "--help does not say {!r}".format(needle))
+
+
+def terminal_modes(session):
+    """The pane terminal's modes as stty -a lists them."""
+    tty = session.pane_value("pane_tty")
+    return subprocess.run(["stty", "-a", "-F", tty], capture_output=True, text=True).stdout.split()
+
+
+def in_wait_mode(modes):
+    return "-icanon" in modes and "-echo" in modes
+
+
+# In none of the tool's texts, nor in the paths that the scenarios show.
+JOB_KEY = "@"
+WALK_KEYS = "#%~"
+
+
+def running(program, pids):
+    """Those of pids that run the program."""
+    def exe(pid):
+        with contextlib.suppress(OSError):
+            return os.readlink("/proc/{}/exe".format(pid))
+        return None
+
+    return [pid for pid in pids if exe(pid) == os.path.realpath(program.exe)]
+
+
+def case_job_control(program, build):
+    # Job control in an interactive bash: started in the foreground and stopped with Ctrl+Z at its key
+    # prompt, then started in the background, where its wait stops it; fg each time. The wait goes on
+    # in its own mode, a key ends it unechoed, and the terminal is left as it was before the run. A
+    # wrapper reads the modes as the program left them: bash would put back its own after fg.
+    with data_tree() as root:
+        data_dir = os.path.join(root, "Data")
+        os.mkdir(data_dir)
+        expected = build(data_dir)
+        before = os.path.join(root, "before")
+        shell = "env PS1={} bash --norc --noprofile -i".format(shlex.quote(SHELL_PROMPT))
+        with Session(program, data_dir, "job_control", command=shell) as session:
+            session.wait_for(SHELL_PROMPT)
+            session.type_line("stty -g > " + before)
+            modes = poll("the terminal modes", lambda: read_bytes(before), lambda got: got.endswith(b"\n"))
+            shell_pid = session.pane_value("pane_pid")
+            for run, how in enumerate(("Ctrl+Z", "&")):
+                after = os.path.join(root, "after{}".format(run))
+                # In the background, the program starts once bash has its prompt back.
+                wrapper = "sh -c '{}\"$0\"; echo $? > {}; stty -g >> {}' {}{}".format(
+                    "sleep 0.5; " if how == "&" else "", after, after, program.command, " &" if how == "&" else "")
+                session.type_line(wrapper)
+                (sh_pid,) = poll("the wrapper", lambda: child_pids(shell_pid), lambda pids: len(pids) == 1)
+                (pid,) = poll("the program's process", lambda: running(program, child_pids(sh_pid)),
+                              lambda pids: len(pids) == 1)
+                if how == "Ctrl+Z":
+                    session.wait_for(KEY_PROMPT)
+                    session.send_keys("C-z")
+                poll("the stopped program ({})".format(how), lambda: process_state(pid), lambda state: state == "T")
+                session.type_line("fg")
+                poll("the wait's modes after fg ({})".format(how), lambda: terminal_modes(session), in_wait_mode)
+                session.send_keys(JOB_KEY)
+                poll("the report ({})".format(how), session.scrollback, lambda shown: shown.count(NAME_NOTICE) == run + 1)
+                session.send_keys("x")
+                got = poll("the wrapper's record", lambda: read_bytes(after), lambda got: got.count(b"\n") == 2)
+                check(got == b"0\n" + modes, "{}: exit status and modes after the run {!r}, not 0 and {!r}".format(
+                    how, got, modes), session)
+            check(JOB_KEY not in session.scrollback(), "the key pressed after fg was echoed", session)
+        check_list(data_dir, expected)
+
+
+def queued_input(fd):
+    """The bytes waiting in the terminal's input queue for a reader (FIONREAD)."""
+    return struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"\0\0\0\0"))[0]
+
+
+def case_walk_keys(program, build):
+    # Keys typed during the walk are not echoed, Backspace erases none of them, and they end the
+    # second wait at once. The walk is held up by stopping the terminal's output (as Ctrl+S does),
+    # so the keys surely come before the second wait.
+    with data_tree() as data_dir:
+        expected = build(data_dir)
+        with Session(program, data_dir, "walk_keys", history_limit=len(expected) + 100) as session:
+            session.wait_for(KEY_PROMPT)
+            tty = os.open(session.pane_value("pane_tty"), os.O_RDWR | os.O_NOCTTY)
+            try:
+                termios.tcflow(tty, termios.TCOOFF)
+                session.press_key()
+                poll("the walk", lambda: os.path.exists(os.path.join(data_dir, LIST_FILE)), bool)
+                session.tmux("send-keys", "-t", "app", "-l", WALK_KEYS)
+                session.send_keys("BSpace")
+                # In line mode the keys would wait for an Enter, and never show here.
+                poll("the typed keys in the terminal's queue", lambda: queued_input(tty),
+                     lambda count: count == len(WALK_KEYS) + 1)
+            finally:
+                termios.tcflow(tty, termios.TCOON)
+                os.close(tty)
+            status = session.wait_exit()
+            shown = session.scrollback()
+            check(status == 0, "exit status {} instead of 0".format(status), session)
+            report = report_lines(program, data_dir)[1:]
+            position = 0
+            for text in expected + report:
+                found = shown.find(text, position)
+                check(found >= 0, "{!r} missing from the scrollback, or out of order:\n{}".format(text, shown))
+                position = found + len(text)
+            for key in WALK_KEYS:
+                check(key not in shown, "{!r}, typed during the walk, was echoed:\n{}".format(key, shown))
+        check_list(data_dir, expected)
+
+
 # The scenarios: each runs on one of TREES, on the programs that `where` names: "wine" (the exe under
 # Wine), "native", and "win64" for the smoke set that runs the x86_64 twin under wine64 where the
 # i686 exe is the one tried in full. The screen scenarios follow Wine's console; the native program
@@ -526,6 +705,10 @@ SCENARIOS = [
     Scenario("accented", "accented", "native", case_accented),
     Scenario("start_folder", "tree", "native", case_start_folder),
     Scenario("escape", "escape", "wine native", case_escape),
+    Scenario("gathered", "gathered", "native", case_gathered),
+    Scenario("options", "small", "native", case_options),
+    Scenario("job_control", "small", "native", case_job_control),
+    Scenario("walk_keys", "walk", "native", case_walk_keys),
 ]
 
 # How the tests that run each kind of program are named.

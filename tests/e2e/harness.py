@@ -172,15 +172,18 @@ def unreaped_status(pid):
 class Session:
     """The program as the only command of a detached tmux pane, started in a data directory."""
 
-    def __init__(self, program, data_dir, name, width=PANE_WIDTH, height=PANE_HEIGHT, stdout_path=None, command=None):
+    def __init__(self, program, data_dir, name, width=PANE_WIDTH, height=PANE_HEIGHT, stdout_path=None, command=None,
+                 history_limit=None):
         """With stdout_path, standard output goes to that file; standard input stays the pane.
 
         command, a shell command run in data_dir, replaces the program as the pane's command.
+        history_limit, the rows the pane keeps above its screen (tmux's default otherwise), for scrollback().
         """
         self.program = program
         self.stdout_path = stdout_path
         self.data_dir = data_dir
         self.command = command
+        self.history_limit = history_limit
         self.socket = "aol-e2e-{}-{}-{}".format(program.kind, name, os.getpid())
         self.width = width
         self.height = height
@@ -209,8 +212,11 @@ class Session:
             command += " > " + shlex.quote(self.stdout_path)
         # The placeholder command keeps the pane alive until remain-on-exit is on; the program then
         # replaces it, so the screen starts blank with the cursor at the top left.
+        # The limit holds for panes made after it is set.
+        history = ["set-option", "-g", "history-limit", str(self.history_limit), ";"] if self.history_limit else []
         try:
             self.tmux(
+                *history,
                 "new-session", "-d", "-s", "app", "-x", str(self.width), "-y", str(self.height), "sleep 600",
                 ";", "set-option", "-g", "remain-on-exit", "on",
                 ";", "respawn-pane", "-k", "-t", "app", command,
@@ -230,6 +236,10 @@ class Session:
     def screen(self):
         out = self.tmux("capture-pane", "-p", "-N", "-t", "app")
         return Screen(out.split("\n")[: self.height], self.width)
+
+    def scrollback(self):
+        """The rows scrolled off the top and the screen, as one text; wrapped rows joined."""
+        return self.tmux("capture-pane", "-p", "-J", "-S", "-", "-E", "-", "-t", "app")
 
     def pane_state(self):
         """(dead, status, signal); status and signal stay empty until tmux has reaped the process."""
@@ -282,6 +292,30 @@ class Session:
             if time.monotonic() > deadline:
                 raise WaitTimeout("no exit status after {:.0f} s; pane:\n{}".format(WAIT_CAP_SECONDS, self.screen()))
             time.sleep(POLL_SECONDS)
+
+
+def process_state(pid):
+    """The state letter of a process as /proc shows it (R, S, T, Z, ...), or "" once it is gone."""
+    try:
+        with open("/proc/{}/stat".format(pid)) as f:
+            return f.read().rsplit(")", 1)[1].split()[0]
+    except (OSError, IndexError):
+        return ""
+
+
+def child_pids(pid):
+    """The processes whose parent is pid."""
+    children = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/{}/stat".format(entry)) as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+            except (OSError, IndexError):
+                continue
+            if fields[1] == str(pid):
+                children.append(int(entry))
+    return children
 
 
 @contextlib.contextmanager

@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_support.h"
 #include "posix/temp_dir.h"
 
 namespace {
@@ -23,9 +26,10 @@ TEST(PosixConsole, WriteToABrokenPipeFailsAndTheProcessGoesOn)
     if (child == 0) {
         dup2(ends[1], STDOUT_FILENO);
         platform::set_app_type(1);
-        uint32_t written = 1;
-        bool ok = platform::write_file(platform::get_std_handle(platform::STD_OUTPUT), "x", 1, &written);
-        _exit(!ok && written == 0 ? 0 : 1);
+        uint32_t written = 0;
+        platform::write_file(platform::get_std_handle(platform::STD_OUTPUT), "x", 1, &written);
+        platform::posix::write_out_echo();
+        _exit(0);
     }
     close(ends[1]);
     int status = 0;
@@ -57,6 +61,7 @@ TEST(PosixConsole, ClosedStandardStreamsHaveNoHandleAndKeepTheirDescriptors)
             failures += !stream || fileno(reinterpret_cast<FILE*>(stream)) <= 2;
             uint32_t written = 0;
             platform::write_file(platform::get_std_handle(platform::STD_OUTPUT), "echo", 4, &written);
+            platform::posix::write_out_echo();
             if (stream)
                 platform::stream_close(stream);
             _exit(failures);
@@ -69,6 +74,50 @@ TEST(PosixConsole, ClosedStandardStreamsHaveNoHandleAndKeepTheirDescriptors)
         ASSERT_EQ(stat(list.c_str(), &info), 0);
         EXPECT_EQ(info.st_size, 0);
     }
+}
+
+off_t size_of(int fd)
+{
+    struct stat info { };
+    return fstat(fd, &info) == 0 ? info.st_size : -1;
+}
+
+// The echo into a file is gathered: nothing is out before a key wait begins
+// (whatever standard input is) or the process exits, and everything is out,
+// in order, after. The last text is longer than the buffer.
+TEST(PosixConsole, TheGatheredEchoIsOutWhenAWaitBeginsAndAtExit)
+{
+    TempDir root;
+    std::string out = root / "out";
+    const std::string prompt = "Press any key to continue.\r\n";
+    const std::string entries = std::string(100000, 'x') + "\r\n";
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+        platform::Handle output = platform::get_std_handle(platform::STD_OUTPUT);
+        uint32_t written = 0;
+        platform::write_file(output, prompt.data(), static_cast<uint32_t>(prompt.size()), &written);
+        int failures = size_of(STDOUT_FILENO) != 0;
+        platform::InputRecord record{};
+        uint32_t count = 0;
+        platform::peek_console_input(platform::get_std_handle(platform::STD_INPUT), &record, &count);
+        failures += size_of(STDOUT_FILENO) != static_cast<off_t>(prompt.size());
+        platform::write_file(output, entries.data(), static_cast<uint32_t>(entries.size()), &written);
+        std::exit(failures);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "echo out too early or too late";
+    std::string got;
+    FILE* file = std::fopen(out.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        got.append(buffer, n);
+    std::fclose(file);
+    EXPECT_TRUE(got == prompt + entries) << got.size() << " bytes, " << prompt.size() + entries.size() << " expected";
 }
 
 }  // namespace

@@ -125,21 +125,31 @@ TEST_F(PosixTerminal, EachByteOrEscapeSequenceIsOneKeyRecord)
             chars.push_back(record.key.ch);
         }
         EXPECT_EQ(chars, (std::vector<uint8_t>{ 'a', 0x1B, 0x1B, 0x1B, 0x1B, 0, 'b', 0x1B }));
-        // The wait has its key: the terminal is as it was.
-        EXPECT_TRUE(same_mode(mode_now(), original));
     });
 }
 
-TEST_F(PosixTerminal, NulByteIsNoKeyAndKeepsTheWaitsMode)
+// The work between the two waits runs in the wait's mode: keys typed then are
+// not echoed, Backspace erases none of them, and the next wait gets them all.
+TEST_F(PosixTerminal, TheWaitsModeHoldsBetweenWaitsAndKeysTypedMeanwhileWaitForTheNext)
 {
     in_child([&] {
         drain();
-        type(std::string(1, '\0'));
+        type("a");
         EXPECT_EQ(drain().size(), 1u);
-        EXPECT_EQ(mode_now().c_lflag & ICANON, 0u);
-        type("k");
-        EXPECT_EQ(drain().size(), 1u);
-        EXPECT_TRUE(same_mode(mode_now(), original));
+        termios between = mode_now();
+        EXPECT_EQ(between.c_lflag & (ICANON | ECHO), 0u);
+        EXPECT_NE(between.c_lflag & ISIG, 0u);
+
+        type("zq\x7f");
+        char echoed[16];
+        int flags = fcntl(master, F_GETFL);
+        fcntl(master, F_SETFL, flags | O_NONBLOCK);
+        EXPECT_EQ(read(master, echoed, sizeof echoed), -1) << "the terminal echoed the keys";
+        fcntl(master, F_SETFL, flags);
+        std::vector<uint8_t> chars;
+        for (const platform::InputRecord& record : drain())
+            chars.push_back(record.key.ch);
+        EXPECT_EQ(chars, (std::vector<uint8_t>{ 'z', 'q', 0x7F }));
     });
 }
 
@@ -227,6 +237,106 @@ TEST_F(PosixTerminal, ExitRestoresTheTerminal)
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(same_mode(mode_now(), original));
+}
+
+// Polls the terminal's mode until `wanted` holds; false after ten seconds, a
+// cap for a hung case only.
+template<typename Wanted> bool mode_becomes(int slave, Wanted wanted)
+{
+    for (int i = 0; i < 1000; ++i) {
+        termios mode{};
+        tcgetattr(slave, &mode);
+        if (wanted(mode))
+            return true;
+        platform::sleep_ms(10);
+    }
+    return false;
+}
+
+// Ctrl+Z puts the user's mode back before the process stops, and continuing
+// sets the wait's mode again. A shell that then puts its own line mode back
+// cannot leave the wait in it: the key still ends the wait, unechoed. At exit
+// the terminal has the user's mode, never the wait's.
+TEST_F(PosixTerminal, StopAndContinueInAWait)
+{
+    int sync[2];
+    ASSERT_EQ(pipe(sync), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A process group of its own whose parent is outside it: not orphaned,
+        // so the stop is not discarded.
+        setpgid(0, 0);
+        alarm(20);  // a wait that blocks ends the case instead of hanging it
+        platform::InputRecord record{};
+        uint32_t count = 0;
+        platform::Handle input = platform::posix::handle_for_fd(slave);
+        platform::peek_console_input(input, &record, &count);
+        if (write(sync[1], "w", 1) != 1)
+            _exit(3);
+        while (!(platform::read_console_input(input, &record, &count) && count == 1 && record.key.ch == 'k'))
+            platform::sleep_ms(10);
+        std::exit(0);
+    }
+    char ready = 0;
+    ASSERT_EQ(read(sync[0], &ready, 1), 1);
+    close(sync[0]);
+    close(sync[1]);
+    auto in_wait_mode = [](const termios& mode) { return (mode.c_lflag & (ICANON | ECHO)) == 0; };
+    EXPECT_TRUE(in_wait_mode(mode_now()));
+
+    ASSERT_EQ(kill(child, SIGTSTP), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, WUNTRACED), child);
+    ASSERT_TRUE(WIFSTOPPED(status)) << status;
+    EXPECT_TRUE(same_mode(mode_now(), original));
+
+    ASSERT_EQ(kill(child, SIGCONT), 0);
+    EXPECT_TRUE(mode_becomes(slave, in_wait_mode));
+
+    // As a shell can: its own mode back while the job runs. The next poll
+    // takes the wait's back.
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &original), 0);
+    EXPECT_TRUE(mode_becomes(slave, in_wait_mode));
+    type("k");
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(same_mode(mode_now(), original));
+    char echoed[16];
+    int flags = fcntl(master, F_GETFL);
+    fcntl(master, F_SETFL, flags | O_NONBLOCK);
+    EXPECT_EQ(read(master, echoed, sizeof echoed), -1) << "the terminal echoed the key";
+}
+
+// A signal that ends the process first writes out the gathered echo and puts
+// the user's mode back; the process then ends by that signal.
+TEST_F(PosixTerminal, AnEndingSignalWritesOutTheEchoAndRestoresTheTerminal)
+{
+    const std::string text = "Meshes/a.nif\r\nMeshes/b.nif\r\n";
+    for (int signal_number : { SIGINT, SIGTERM, SIGHUP, SIGUSR1 }) {
+        SCOPED_TRACE(signal_number);
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        int status = status_of_child_in_wait(slave, [&] {
+            dup2(out[1], STDOUT_FILENO);
+            uint32_t written = 0;
+            platform::Handle output = platform::get_std_handle(platform::STD_OUTPUT);
+            platform::write_file(output, text.data(), static_cast<uint32_t>(text.size()), &written);
+            raise(signal_number);
+            _exit(5);
+        });
+        close(out[1]);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        EXPECT_EQ(WTERMSIG(status), signal_number);
+        EXPECT_TRUE(same_mode(mode_now(), original));
+        std::string got;
+        char buffer[256];
+        ssize_t n;
+        while ((n = read(out[0], buffer, sizeof buffer)) > 0)
+            got.append(buffer, static_cast<std::size_t>(n));
+        close(out[0]);
+        EXPECT_EQ(got, text);
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_support.h"
 #include "platform/posix/terminal_text.h"
 
 namespace {
@@ -136,6 +137,7 @@ std::string written_through(bool to_terminal, const std::string& ansi)
         uint32_t written = 0;
         bool ok = platform::write_file(
             platform::get_std_handle(platform::STD_OUTPUT), ansi.data(), static_cast<uint32_t>(ansi.size()), &written);
+        platform::posix::write_out_echo();
         _exit(ok && written == ansi.size() ? 0 : 1);
     }
     close(ends[1]);

@@ -2,10 +2,23 @@
 // counterpart: the screen-buffer and console-mode calls fail as they do on a
 // handle that is no console, so text goes out as a plain byte stream, in the
 // terminal's character set when it goes to a terminal.
+//
+// The echo is gathered and goes out in large writes: a listed file costs two
+// writes, and a write(2) each made the echo the walk's largest cost. What is
+// gathered goes out when the buffer is full, before every key wait (the
+// terminal's key input asks for it), at exit, and from the handler of a signal
+// that ends the process; on a terminal also once 50 ms have passed since the
+// last write-out, so that the walk is seen going on.
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <new>
 #include <string>
 
@@ -17,49 +30,103 @@ namespace platform {
 
 namespace {
 
-// Asked once per descriptor, not once per write: the echo makes two writes a
-// listed file.
-bool is_terminal(int fd)
+constexpr std::size_t ECHO_BUFFER_SIZE = std::size_t{ 64 } * 1024;
+constexpr int64_t TERMINAL_WRITE_OUT_NS = int64_t{ 50 } * 1000 * 1000;
+
+// The main thread appends and writes out; the handler of a signal that ends
+// the process writes out what is committed, the bytes before `committed`.
+// The main thread writes out with those signals blocked, so the handler never
+// sees bytes that are half written out; it may interrupt an append, whose
+// bytes are not committed yet.
+char echo[ECHO_BUFFER_SIZE];
+std::atomic<std::size_t> committed{ 0 };
+std::atomic<int> echo_fd{ -1 };
+static_assert(std::atomic<std::size_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+
+bool echo_to_terminal = false;
+bool exit_write_out_registered = false;
+int64_t last_write_out_ns = 0;
+
+int64_t monotonic_ns()
 {
-    static int known_fd = -1;
-    static bool known_terminal = false;
-    if (fd != known_fd) {
-        known_terminal = isatty(fd) == 1;
-        known_fd = fd;
-    }
-    return known_terminal;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-bool write_some(int fd, const void* bytes, std::size_t count, std::size_t* written)
+// Async-signal-safe. False at the first failure or at a write that takes
+// nothing, which repeating could not end.
+bool write_all(int fd, const char* bytes, std::size_t count)
 {
-    ssize_t done;
-    do {
-        done = write(fd, bytes, count);
-    } while (done < 0 && errno == EINTR);
-    if (done < 0)
-        return false;
-    *written = static_cast<std::size_t>(done);
-    return true;
-}
-
-// The converted text has a length of its own, so it goes out whole and the
-// write takes all of the caller's bytes, or fails.
-bool write_to_terminal(int fd, const void* bytes, uint32_t count, uint32_t* written)
-{
-    std::string shown;
-    try {
-        shown = posix::terminal_text().convert(std::string_view(static_cast<const char*>(bytes), count));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    for (std::size_t at = 0; at < shown.size();) {
-        std::size_t done = 0;
-        if (!write_some(fd, shown.data() + at, shown.size() - at, &done) || done == 0)
+    while (count > 0) {
+        ssize_t done = write(fd, bytes, count);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
             return false;
-        at += done;
+        bytes += done;
+        count -= static_cast<std::size_t>(done);
     }
-    *written = count;
     return true;
+}
+
+// Bytes that cannot be written out are dropped, as an unbuffered write that
+// failed would have lost them; the next ones are tried afresh.
+void write_out_gathered()
+{
+    std::size_t count = committed.load();
+    if (count == 0)
+        return;
+    sigset_t ending;
+    sigset_t previous;
+    posix::ending_signals(&ending);
+    sigprocmask(SIG_BLOCK, &ending, &previous);
+    write_all(echo_fd.load(), echo, count);
+    committed.store(0);
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (echo_to_terminal)
+        last_write_out_ns = monotonic_ns();
+}
+
+void write_out_echo_at_exit()
+{
+    write_out_gathered();
+}
+
+// The echo goes to one descriptor at a time, standard output in the tool.
+void gather_for(int fd)
+{
+    write_out_gathered();
+    echo_fd.store(fd);
+    echo_to_terminal = isatty(fd) == 1;
+    last_write_out_ns = 0;
+    if (!exit_write_out_registered) {
+        exit_write_out_registered = true;
+        std::atexit(write_out_echo_at_exit);
+    }
+    posix::prepare_ending_signals();
+}
+
+void gather(const char* bytes, std::size_t count)
+{
+    while (count > 0) {
+        std::size_t at = committed.load();
+        std::size_t taken = std::min(count, ECHO_BUFFER_SIZE - at);
+        std::memcpy(echo + at, bytes, taken);
+        committed.store(at + taken);
+        bytes += taken;
+        count -= taken;
+        if (at + taken == ECHO_BUFFER_SIZE)
+            write_out_gathered();
+    }
+}
+
+// The converted text has a length of its own: it is gathered whole, and the
+// write takes all of the caller's bytes. Throws std::bad_alloc only.
+void gather_converted(std::string_view ansi)
+{
+    std::string shown = posix::terminal_text().convert(ansi);
+    gather(shown.data(), shown.size());
 }
 
 }  // namespace
@@ -84,16 +151,29 @@ bool set_console_mode(Handle, uint32_t)
     return false;
 }
 
+// The bytes are taken whole into the echo; a failure to write them out later
+// is not this call's.
 bool write_file(Handle handle, const void* bytes, uint32_t count, uint32_t* written)
 {
     *written = 0;
     int fd = posix::fd_of(handle);
-    if (is_terminal(fd) && !posix::TerminalText::shown_as_is(std::string_view(static_cast<const char*>(bytes), count)))
-        return write_to_terminal(fd, bytes, count, written);
-    std::size_t done = 0;
-    if (!write_some(fd, bytes, count, &done))
+    if (fd < 0)
         return false;
-    *written = static_cast<uint32_t>(done);
+    if (fd != echo_fd.load())
+        gather_for(fd);
+    std::string_view text(static_cast<const char*>(bytes), count);
+    if (echo_to_terminal && !posix::TerminalText::shown_as_is(text)) {
+        try {
+            gather_converted(text);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    } else {
+        gather(text.data(), text.size());
+    }
+    if (echo_to_terminal && monotonic_ns() - last_write_out_ns >= TERMINAL_WRITE_OUT_NS)
+        write_out_gathered();
+    *written = count;
     return true;
 }
 
@@ -160,5 +240,21 @@ int to_upper(int ch)
 {
     return std::toupper(static_cast<unsigned char>(ch));
 }
+
+namespace posix {
+
+void write_out_echo()
+{
+    write_out_gathered();
+}
+
+void write_out_echo_at_signal()
+{
+    std::size_t count = committed.load();
+    if (count > 0)
+        write_all(echo_fd.load(), echo, count);
+}
+
+}  // namespace posix
 
 }  // namespace platform

@@ -1,6 +1,9 @@
-// Private to the POSIX platform: handles as file descriptors, and the standard
-// descriptors closed at start.
+// Private to the POSIX platform: handles as file descriptors, the standard
+// descriptors closed at start, the gathered echo and the signals that end the
+// process.
 #pragma once
+
+#include <signal.h>
 
 #include <cstdint>
 #include <string>
@@ -31,5 +34,21 @@ struct StartFolder {
     std::string native;
 };
 const StartFolder& start_folder();
+
+// The echo that write_file gathers goes out now. Called before every key
+// wait, so that all text printed before it is out when it begins.
+void write_out_echo();
+
+// The same from the handler of a signal that ends the process; it writes out
+// what is committed and touches no state. Async-signal-safe.
+void write_out_echo_at_signal();
+
+// The signals whose default ends the process, faults apart.
+void ending_signals(sigset_t* set);
+
+// Installs, once, the handler that writes out the echo and restores the
+// terminal before one of those signals ends the process with its default. A
+// signal that the process was started to ignore stays ignored.
+void prepare_ending_signals();
 
 }  // namespace platform::posix

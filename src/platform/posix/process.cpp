@@ -118,8 +118,6 @@ uint32_t control_fp(uint32_t, uint32_t)
     return 0;
 }
 
-void fetch_main_args() { }
-
 SignalHandler set_signal(int signal_number, SignalHandler handler)
 {
     return std::signal(signal_number, handler);

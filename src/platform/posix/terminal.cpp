@@ -1,10 +1,19 @@
-// Key input from a terminal, and hang-up and termination as the console's
-// close and shutdown events.
+// Key input from a terminal, the terminal's mode while the tool waits for
+// keys, and the signals: hang-up and termination as the console's close and
+// shutdown events, the job-control stop and continue, and those that end the
+// process.
 //
-// While a key wait polls, the terminal is in non-canonical mode without echo,
-// so that each byte arrives at once; the mode is restored when the wait has
-// taken its key, at exit, and before Ctrl+C or Ctrl+\ end the process. ISIG
-// stays on: Ctrl+C remains a signal whose default ends the process.
+// From the first key wait to the end of the process the terminal is in the
+// wait's mode: non-canonical, without echo, so that each byte arrives at once,
+// and keys typed during the walk are neither shown nor edited but stay queued
+// for the second wait, which they end at once, as on a Windows console. ISIG
+// stays on: Ctrl+C, Ctrl+\ and Ctrl+Z keep their meaning. The user's mode,
+// read when the first wait begins, is put back at exit, before a signal ends
+// the process and before Ctrl+Z stops it; on continuing, the wait's mode is
+// set again. Each poll checks the mode too, and reads only what is there, so
+// that no wait blocks whatever mode a shell left behind.
+#include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -26,53 +35,179 @@ namespace {
 constexpr uint8_t ESC = 0x1B;
 constexpr uint32_t CTRL_CLOSE_EVENT = 2;
 constexpr uint32_t CTRL_SHUTDOWN_EVENT = 6;
-constexpr int ENDING_SIGNALS[] = { SIGINT, SIGQUIT };
+// Their default ends the process. The faults keep theirs untouched: after
+// one, nothing the process holds can be trusted.
+constexpr int ENDING_SIGNALS[]
+    = { SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGPROF, SIGVTALRM, SIGXCPU, SIGXFSZ };
+constexpr int CLOSE_SIGNALS[] = { SIGHUP, SIGTERM };
 
-// Shared with the signal handlers: `saved_mode` is written before
+// Shared with the signal handlers. `user_mode` is written before
 // `wait_mode_fd` names the terminal, and the terminal is restored before
 // `wait_mode_fd` is cleared, so a handler never restores a mode half-saved.
-termios saved_mode{};
+termios user_mode{};
 volatile sig_atomic_t wait_mode_fd = -1;
 volatile sig_atomic_t received_event = 0;  // 0, or the control type to report
+// While set, hang-up and termination are close events, which end the waits
+// instead of the process.
+volatile sig_atomic_t close_events_handled = 0;
 
-struct sigaction saved_actions[std::size(ENDING_SIGNALS)];
-std::deque<uint8_t> queued;  // one key record per byte
-bool key_handed_out = false;
-bool exit_restore_registered = false;
 CtrlHandler installed_handler = nullptr;
+struct sigaction close_actions_before[std::size(CLOSE_SIGNALS)];
+bool ending_prepared = false;
+bool job_control_prepared = false;
+bool exit_restore_registered = false;
+std::deque<uint8_t> queued;  // one key record per byte
 
-void restore_mode_now()
+// ---- The terminal's mode; all of these are async-signal-safe.
+
+bool is_wait_mode(const termios& mode)
 {
-    int fd = wait_mode_fd;
-    if (fd >= 0)
-        tcsetattr(fd, TCSANOW, &saved_mode);
+    return (mode.c_lflag & (ICANON | ECHO | IEXTEN)) == 0 && (mode.c_iflag & IXON) == 0 && mode.c_cc[VMIN] == 0
+        && mode.c_cc[VTIME] == 0;
 }
 
-void on_ending_signal(int signal_number)
+// Ctrl+S, Ctrl+Q, Ctrl+V and Ctrl+O are keys too, as on a Windows console;
+// ISIG stays, so Ctrl+C remains a signal.
+void make_wait_mode(termios& mode)
 {
-    restore_mode_now();
+    mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+    mode.c_iflag &= ~static_cast<tcflag_t>(IXON);
+    mode.c_cc[VMIN] = 0;
+    mode.c_cc[VTIME] = 0;
+}
+
+bool set_mode(int fd, const termios& mode)
+{
+    int result;
+    do {
+        result = tcsetattr(fd, TCSANOW, &mode);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+// A job in the background leaves the terminal's mode alone: it is its
+// shell's then, or that of the job in the foreground, and setting it would
+// stop the job (SIGTTOU). A terminal that is not the controlling one has no
+// foreground.
+bool in_background(int fd)
+{
+    pid_t group = tcgetpgrp(fd);
+    return group > 0 && group != getpgrp();
+}
+
+void restore_user_mode()
+{
+    int fd = wait_mode_fd;
+    if (fd >= 0 && !in_background(fd))
+        set_mode(fd, user_mode);
+}
+
+// Sets the wait's mode again if something else changed it.
+void reassert_wait_mode(int fd)
+{
+    termios mode;
+    if (tcgetattr(fd, &mode) != 0 || is_wait_mode(mode))
+        return;
+    make_wait_mode(mode);
+    set_mode(fd, mode);
+}
+
+// ---- Signal handlers
+
+void end_by_signal(int signal_number)
+{
+    posix::write_out_echo_at_signal();
+    restore_user_mode();
     std::signal(signal_number, SIG_DFL);
     // Blocked while this handler runs; delivered, with its default, on return.
     raise(signal_number);
 }
 
-void on_close_signal(int signal_number)
+void on_signal(int signal_number)
+{
+    if ((signal_number == SIGHUP || signal_number == SIGTERM) && close_events_handled) {
+        int saved_errno = errno;
+        received_event = static_cast<sig_atomic_t>(signal_number == SIGHUP ? CTRL_CLOSE_EVENT : CTRL_SHUTDOWN_EVENT);
+        // Every wait ends at once from now on: the terminal is the user's again.
+        restore_user_mode();
+        errno = saved_errno;
+        return;
+    }
+    end_by_signal(signal_number);
+}
+
+void install(int signal_number, void (*handler)(int), int flags)
+{
+    struct sigaction action { };
+    action.sa_handler = handler;
+    action.sa_flags = flags;
+    sigemptyset(&action.sa_mask);
+    // One handler at a time writes out the echo or sets the terminal's mode.
+    // SIGTTOU too: should the shell take the terminal between the check for
+    // the foreground and the mode's change, that change must not stop the
+    // process in the middle of a handler (Ctrl+Z would then stop it twice).
+    for (int ending : ENDING_SIGNALS)
+        sigaddset(&action.sa_mask, ending);
+    sigaddset(&action.sa_mask, SIGTTOU);
+    sigaction(signal_number, &action, nullptr);
+}
+
+// Ctrl+Z: the user's mode back, then the stop as by default; on continuing,
+// the handler is taken back and the wait's mode set again.
+void on_stop(int)
 {
     int saved_errno = errno;
-    received_event = static_cast<sig_atomic_t>(signal_number == SIGHUP ? CTRL_CLOSE_EVENT : CTRL_SHUTDOWN_EVENT);
-    restore_mode_now();
+    restore_user_mode();
+    std::signal(SIGTSTP, SIG_DFL);
+    raise(SIGTSTP);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    // The stop takes effect here, and the process goes on here when continued.
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    install(SIGTSTP, on_stop, SA_RESTART);
+    int fd = wait_mode_fd;
+    if (fd >= 0 && received_event == 0 && !in_background(fd))
+        reassert_wait_mode(fd);
     errno = saved_errno;
 }
+
+// Also after a stop that the process could not see (SIGSTOP), or one whose
+// shell put back its own mode.
+void on_continue(int)
+{
+    int saved_errno = errno;
+    int fd = wait_mode_fd;
+    if (fd >= 0 && received_event == 0 && !in_background(fd))
+        reassert_wait_mode(fd);
+    errno = saved_errno;
+}
+
+bool ignored(int signal_number)
+{
+    struct sigaction before { };
+    return sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN;
+}
+
+// SA_RESTART: a read or a mode change that the stop interrupted goes on.
+void prepare_job_control()
+{
+    if (job_control_prepared)
+        return;
+    job_control_prepared = true;
+    if (!ignored(SIGTSTP))
+        install(SIGTSTP, on_stop, SA_RESTART);
+    install(SIGCONT, on_continue, SA_RESTART);
+}
+
+// ---- The wait's mode, on the main thread
 
 void leave_wait_mode()
 {
     if (wait_mode_fd < 0)
         return;
-    restore_mode_now();
-    for (std::size_t i = 0; i < std::size(ENDING_SIGNALS); ++i)
-        sigaction(ENDING_SIGNALS[i], &saved_actions[i], nullptr);
+    restore_user_mode();
     wait_mode_fd = -1;
-    key_handed_out = false;
 }
 
 void leave_wait_mode_at_exit()
@@ -80,36 +215,41 @@ void leave_wait_mode_at_exit()
     leave_wait_mode();
 }
 
-bool enter_wait_mode(int fd)
+// A job in the background leaves the terminal to its shell, whose mode it
+// has then, not the user's. Its wait stops it (SIGTTIN), as a read there
+// would, until it is brought to the foreground; false while it stays behind.
+bool wait_for_foreground(int fd)
 {
-    if (wait_mode_fd == fd)
+    if (!in_background(fd))
         return true;
+    kill(0, SIGTTIN);
+    return !in_background(fd);
+}
+
+// The first call reads the user's mode and sets the wait's; every later one
+// checks that the wait's mode still holds.
+bool hold_wait_mode(int fd)
+{
+    if (!wait_for_foreground(fd))
+        return false;
+    if (wait_mode_fd == fd) {
+        reassert_wait_mode(fd);
+        return true;
+    }
     leave_wait_mode();
     termios mode;
     if (tcgetattr(fd, &mode) != 0)
         return false;
-    saved_mode = mode;
+    user_mode = mode;
+    posix::prepare_ending_signals();
+    prepare_job_control();
     if (!exit_restore_registered) {
         exit_restore_registered = true;
         std::atexit(leave_wait_mode_at_exit);
     }
-    struct sigaction action { };
-    action.sa_handler = on_ending_signal;
-    sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < std::size(ENDING_SIGNALS); ++i) {
-        sigaction(ENDING_SIGNALS[i], nullptr, &saved_actions[i]);
-        // A signal the process was started to ignore stays ignored.
-        if (saved_actions[i].sa_handler != SIG_IGN)
-            sigaction(ENDING_SIGNALS[i], &action, nullptr);
-    }
     wait_mode_fd = fd;
-    // Ctrl+S, Ctrl+Q, Ctrl+V and Ctrl+O are keys too, as on a Windows console;
-    // ISIG stays, so Ctrl+C remains a signal.
-    mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
-    mode.c_iflag &= ~static_cast<tcflag_t>(IXON);
-    mode.c_cc[VMIN] = 0;
-    mode.c_cc[VTIME] = 0;
-    if (tcsetattr(fd, TCSANOW, &mode) != 0) {
+    make_wait_mode(mode);
+    if (!set_mode(fd, mode)) {
         leave_wait_mode();
         return false;
     }
@@ -133,11 +273,19 @@ std::size_t key_length(const uint8_t* at, std::size_t size)
     return 2;
 }
 
+// Reads only what poll() reports: in line mode, which a shell may have put
+// back, a read with nothing to take would block.
 void read_pending(int fd)
 {
     uint8_t bytes[512];
     std::size_t size = 0;
     while (size < sizeof bytes) {
+        pollfd ready{ fd, POLLIN, 0 };
+        int polled = poll(&ready, 1, 0);
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled <= 0 || (ready.revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+            break;
         ssize_t got = read(fd, bytes + size, sizeof bytes - size);
         if (got < 0 && errno == EINTR)
             continue;
@@ -169,6 +317,8 @@ void fill_record(uint8_t ch, InputRecord* record)
 bool peek_console_input(Handle handle, InputRecord* record, uint32_t* count)
 {
     *count = 0;
+    // Everything printed before a wait is out when it begins.
+    posix::write_out_echo();
     if (received_event != 0) {
         // Every wait after a hang-up or termination ends at once.
         leave_wait_mode();
@@ -181,17 +331,12 @@ bool peek_console_input(Handle handle, InputRecord* record, uint32_t* count)
         return false;
     try {
         if (queued.empty()) {
-            if (!enter_wait_mode(fd))
+            if (!hold_wait_mode(fd))
                 return false;
             read_pending(fd);
         }
-        if (queued.empty()) {
-            // The key that ends the wait has been taken: the terminal is
-            // given back for the work that follows.
-            if (key_handed_out)
-                leave_wait_mode();
+        if (queued.empty())
             return true;
-        }
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -204,11 +349,8 @@ bool read_console_input(Handle handle, InputRecord* record, uint32_t* count)
 {
     if (!peek_console_input(handle, record, count))
         return false;
-    if (*count == 0)
-        return true;
-    queued.pop_front();
-    if (record->key.ch != 0)
-        key_handed_out = true;
+    if (*count == 1)
+        queued.pop_front();
     return true;
 }
 
@@ -219,19 +361,50 @@ void sleep_ms(uint32_t milliseconds)
     nanosleep(&span, nullptr);
 }
 
+// No SA_RESTART for hang-up and termination: they should cut the poll's sleep
+// short. Removed, the handler leaves them ending the process as before, or
+// ignored if they were.
 bool set_ctrl_handler(CtrlHandler handler, bool add)
 {
-    struct sigaction action { };
-    sigemptyset(&action.sa_mask);
-    // No SA_RESTART: the signal should cut the poll's sleep short.
-    action.sa_handler = add ? on_close_signal : SIG_DFL;
-    if (add)
+    bool ok = true;
+    if (add) {
         installed_handler = handler;
-    bool ok = sigaction(SIGHUP, &action, nullptr) == 0;
-    ok = sigaction(SIGTERM, &action, nullptr) == 0 && ok;
-    if (!add)
-        installed_handler = nullptr;
+        close_events_handled = 1;
+        for (std::size_t i = 0; i < std::size(CLOSE_SIGNALS); ++i) {
+            ok = sigaction(CLOSE_SIGNALS[i], nullptr, &close_actions_before[i]) == 0 && ok;
+            install(CLOSE_SIGNALS[i], on_signal, 0);
+        }
+        return ok;
+    }
+    close_events_handled = 0;
+    for (std::size_t i = 0; i < std::size(CLOSE_SIGNALS); ++i) {
+        if (close_actions_before[i].sa_handler == SIG_IGN)
+            ok = sigaction(CLOSE_SIGNALS[i], &close_actions_before[i], nullptr) == 0 && ok;
+    }
+    installed_handler = nullptr;
     return ok;
 }
+
+namespace posix {
+
+void ending_signals(sigset_t* set)
+{
+    sigemptyset(set);
+    for (int signal_number : ENDING_SIGNALS)
+        sigaddset(set, signal_number);
+}
+
+void prepare_ending_signals()
+{
+    if (ending_prepared)
+        return;
+    ending_prepared = true;
+    for (int signal_number : ENDING_SIGNALS) {
+        if (!ignored(signal_number))
+            install(signal_number, on_signal, 0);
+    }
+}
+
+}  // namespace posix
 
 }  // namespace platform

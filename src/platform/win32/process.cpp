@@ -96,6 +96,8 @@ uint32_t control_fp(uint32_t new_value, uint32_t mask)
 
 #endif
 
+void keep_main_args(int, char**) { }
+
 void fetch_main_args()
 {
     int argc = 0;
