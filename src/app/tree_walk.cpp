@@ -13,22 +13,22 @@ constexpr int32_t FILE_MASK = A_RDONLY | A_HIDDEN | A_SYSTEM | A_ARCH;
 constexpr int32_t SUBDIR_MASK = A_SUBDIR;
 constexpr const char* SEARCH_PATTERN = "*.*";
 
-// A name that holds a separator, or only dots and spaces, leads out of the
-// folder it stands in: Windows strips trailing dots and spaces from the parts
-// of a path, so such a name names the folder itself or one above it. "." and
-// ".." are of this kind; so are names that best fit made of others, such as
-// fullwidth dots and backslashes. Such a folder is passed over like one that
-// cannot be searched.
+// A name that holds a separator, ends in a dot, or holds only dots and spaces
+// leads out of the folder it stands in: Windows strips trailing dots (and
+// spaces) from the parts of a path, so such a name names the folder itself, a
+// folder above it, or a sibling (`x.` is `x`). "." and ".." are of this kind;
+// so are names that best fit made of others, such as fullwidth dots and
+// backslashes. Such a folder is passed over like one that cannot be searched.
 bool leads_elsewhere(const std::string& name)
 {
-    bool dots_and_spaces = true;
+    if (name.back() == '.')
+        return true;
     for (std::size_t at = 0; at < name.size(); at += char_length(name, at)) {
         char c = name[at];
         if (c == '\\' || c == '/')
             return true;
-        dots_and_spaces = dots_and_spaces && (c == '.' || c == ' ');
     }
-    return dots_and_spaces;
+    return name.find_first_not_of(". ") == std::string::npos;
 }
 
 bool is_excluded(const std::string& name)

@@ -219,8 +219,11 @@ TREES = {
     "accented": build_files([ACCENTED_ENTRY]),
     "links": build_links,
     # A folder named with fullwidth dots and a fullwidth backslash, which best fit makes "..\\..": a
-    # path through it would lead two folders up, out of the start folder.
-    "escape": build_files(["A/a.dds", "A/\uff0e\uff0e\uff3c\uff0e\uff0e/in.dds"], listed=["A/a.dds"]),
+    # path through it would lead two folders up, out of the start folder. Folders whose names end in
+    # a dot, which Windows reads without it: "x." would be its sibling "x", "a.b." no folder at all.
+    "escape": build_files(
+        ["A/a.dds", "A/\uff0e\uff0e\uff3c\uff0e\uff0e/in.dds", "A/x/real.dds", "A/x./in.dds", "A/a.b./in.dds"],
+        listed=["A/a.dds", "A/x/real.dds"]),
     "gathered": build_files(GATHERED_TREE),
     "walk": build_files(WALK_TREE),
 }

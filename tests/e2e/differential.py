@@ -137,6 +137,10 @@ def build_names(data_dir):
             f.write(b"x")
 
 
+# The scenarios' trees that are there for the terminal (many lines of one name pattern); the
+# generated tree stands for size here.
+TERMINAL_TREES = {"gathered", "walk"}
+
 UNGENERATED_LOCALE = "xx_YY.UTF-8"
 # One locale for each ANSI code page that Wine gives a locale: its code page, the number of entries
 # in the names tree's list, and entries that only that code page gives (which a locale that is not
@@ -242,7 +246,8 @@ def main():
         NativeProgram(os.path.abspath(args.native)),
     ]
     failures = []
-    for name, build in {**TREES, "generated": build_generated}.items():
+    trees = {name: build for name, build in TREES.items() if name not in TERMINAL_TREES}
+    for name, build in {**trees, "generated": build_generated}.items():
         with data_tree() as data_dir:
             expected = build(data_dir)
             lists = {program.kind: list_written(program, data_dir) for program in programs}

@@ -541,6 +541,10 @@ ROWS = [
     Row("folder_removed", "a folder removed while it is walked (its search fails part-way)",
         "the walk goes on with the next folder; every search closed", "unit", None,
         "unit_tests.TreeWalkTest.AFolderRemovedWhileWalkedEndsItsSearchAndTheWalkGoesOn"),
+    Row("name_leads_out", "a folder whose name leads out of its folder: fullwidth dots and a fullwidth backslash "
+        "(best fit makes them \"..\\\\..\"), a trailing dot",
+        "not entered; nothing outside the start folder listed, nothing twice; the walk ends", "both", None,
+        "e2e.escape, e2e.native.escape"),
     Row("list_is_directory", "NewOverridelist.txt is a directory", "\"Error opening file: 2\", a key, exit 0",
         "both", None, "e2e.open_failure, e2e.native.open_failure"),
     Row("list_read_only", "NewOverridelist.txt is a read-only file (run as an unprivileged user)",

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -17,7 +18,7 @@ namespace {
 
 // A reader that has gone away makes the write fail, as on Windows, instead of
 // ending the process (and losing the list file's buffered bytes).
-TEST(PosixConsole, WriteToABrokenPipeFailsAndTheProcessGoesOn)
+TEST(PosixConsole, ABrokenPipeDoesNotEndTheProcess)
 {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
@@ -36,6 +37,53 @@ TEST(PosixConsole, WriteToABrokenPipeFailsAndTheProcessGoesOn)
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A reader that stopped reading holds the echo's write-out up; an interrupt
+// still ends the process at once, as its default does, and a termination too.
+TEST(PosixConsole, ASignalEndsTheProcessWhileTheEchoWaitsForItsReader)
+{
+    for (int signal_number : { SIGINT, SIGTERM }) {
+        SCOPED_TRACE(signal_number);
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        pid_t child = fork();
+        if (child == 0) {
+            close(ends[0]);
+            dup2(ends[1], STDOUT_FILENO);
+            platform::Handle output = platform::get_std_handle(platform::STD_OUTPUT);
+            const std::string line(1000, 'x');
+            uint32_t written = 0;
+            for (;;)  // several buffers: the pipe fills, and a write-out waits
+                platform::write_file(output, line.data(), static_cast<uint32_t>(line.size()), &written);
+        }
+        close(ends[1]);
+        // The pipe takes 64 KiB; once it is full, the child waits in its write.
+        char buffer[65536];
+        std::size_t taken = 0;
+        while (taken < sizeof buffer) {
+            ssize_t got = read(ends[0], buffer, sizeof buffer - taken);
+            ASSERT_GT(got, 0);
+            taken += static_cast<std::size_t>(got);
+        }
+        usleep(200 * 1000);
+        kill(child, signal_number);
+        int status = 0;
+        pid_t ended = 0;
+        for (int tries = 0; tries < 100 && ended == 0; ++tries) {
+            ended = waitpid(child, &status, WNOHANG);
+            if (ended == 0)
+                usleep(20 * 1000);
+        }
+        if (ended == 0) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            ADD_FAILURE() << "the signal did not end the process";
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+        }
+        close(ends[0]);
+    }
 }
 
 // A standard stream closed by the caller stays without a handle, and no file

@@ -163,12 +163,13 @@ TEST_F(TreeWalkTest, AFolderRemovedWhileWalkedEndsItsSearchAndTheWalkGoesOn)
 // Names as a search returns them after best fit: fullwidth dots and a
 // fullwidth backslash become "..\\..", which the platform would resolve to the
 // folder above the start folder; names of dots and spaces only name the folder
-// they stand in, and a backslash inside a name makes it a path. None is
-// entered, the walk ends, and nothing outside is listed; a file's name is
-// listed as the search returns it.
+// they stand in, a backslash inside a name makes it a path, and a trailing dot
+// names the sibling without it. None is entered, the walk ends, and nothing
+// outside is listed, nor anything twice; a file's name is listed as the
+// search returns it.
 TEST_F(TreeWalkTest, NamesThatLeadOutOfTheirFolderAreNotEntered)
 {
-    for (const char* name : { "..\\..", "...", " ", ". .", "back\\slash" }) {
+    for (const char* name : { "..\\..", "...", " ", ". .", "back\\slash", "back." }) {
         SCOPED_TRACE(name);
         restart();
         start();

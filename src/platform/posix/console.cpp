@@ -9,7 +9,7 @@
 // terminal's key input asks for it), at exit, and from the handler of a signal
 // that ends the process; on a terminal also once 50 ms have passed since the
 // last write-out, so that the walk is seen going on.
-#include <signal.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,15 +33,20 @@ namespace {
 constexpr std::size_t ECHO_BUFFER_SIZE = std::size_t{ 64 } * 1024;
 constexpr int64_t TERMINAL_WRITE_OUT_NS = int64_t{ 50 } * 1000 * 1000;
 
-// The main thread appends and writes out; the handler of a signal that ends
-// the process writes out what is committed, the bytes before `committed`.
-// The main thread writes out with those signals blocked, so the handler never
-// sees bytes that are half written out; it may interrupt an append, whose
-// bytes are not committed yet.
+// The main thread appends and writes out. The bytes before `committed` are
+// whole, those before `written` are out. The handler of a signal that ends the
+// process runs on the main thread, between two of its steps: it may interrupt
+// an append, whose bytes are not committed yet, or a write-out, whose write it
+// cuts short (the handlers do not restart calls); it then leaves the rest to
+// the write-out, which ends the process once its write has returned, so that
+// no byte goes out twice.
 char echo[ECHO_BUFFER_SIZE];
 std::atomic<std::size_t> committed{ 0 };
+std::atomic<std::size_t> written{ 0 };
+std::atomic<bool> writing_out{ false };
 std::atomic<int> echo_fd{ -1 };
-static_assert(std::atomic<std::size_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<std::size_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free
+    && std::atomic<bool>::is_always_lock_free);
 
 bool echo_to_terminal = false;
 bool exit_write_out_registered = false;
@@ -54,38 +59,33 @@ int64_t monotonic_ns()
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// Async-signal-safe. False at the first failure or at a write that takes
-// nothing, which repeating could not end.
-bool write_all(int fd, const char* bytes, std::size_t count)
+// Bytes that cannot be written out are dropped, as an unbuffered write that
+// failed would have lost them; the next ones are tried afresh. A signal that
+// ends the process cuts the write short, and the process then ends.
+void write_out_gathered()
 {
-    while (count > 0) {
-        ssize_t done = write(fd, bytes, count);
+    std::size_t end = committed.load();
+    if (end == 0)
+        return;
+    writing_out.store(true);
+    std::size_t from = written.load();
+    int fd = echo_fd.load();
+    while (from < end && !posix::ending_signal_pending()) {
+        ssize_t done = write(fd, echo + from, end - from);
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
-            return false;
-        bytes += done;
-        count -= static_cast<std::size_t>(done);
+            break;
+        from += static_cast<std::size_t>(done);
+        written.store(from);
     }
-    return true;
-}
-
-// Bytes that cannot be written out are dropped, as an unbuffered write that
-// failed would have lost them; the next ones are tried afresh.
-void write_out_gathered()
-{
-    std::size_t count = committed.load();
-    if (count == 0)
-        return;
-    sigset_t ending;
-    sigset_t previous;
-    posix::ending_signals(&ending);
-    sigprocmask(SIG_BLOCK, &ending, &previous);
-    write_all(echo_fd.load(), echo, count);
+    // `committed` first: a handler between the two finds nothing to write.
     committed.store(0);
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    written.store(0);
+    writing_out.store(false);
     if (echo_to_terminal)
         last_write_out_ns = monotonic_ns();
+    posix::end_by_pending_signal();
 }
 
 void write_out_echo_at_exit()
@@ -248,11 +248,32 @@ void write_out_echo()
     write_out_gathered();
 }
 
-void write_out_echo_at_signal()
+void write_out_echo_if_due()
 {
-    std::size_t count = committed.load();
-    if (count > 0)
-        write_all(echo_fd.load(), echo, count);
+    if (echo_to_terminal && committed.load() > 0 && monotonic_ns() - last_write_out_ns >= TERMINAL_WRITE_OUT_NS)
+        write_out_gathered();
+}
+
+bool write_out_echo_at_signal()
+{
+    if (writing_out.load())
+        return false;
+    // Only what goes out at once: the reader of a pipe may have stopped
+    // reading, and the signal must end the process all the same. A write of
+    // at most PIPE_BUF bytes to a pipe with room takes them all.
+    int fd = echo_fd.load();
+    for (std::size_t from = written.load(), end = committed.load(); from < end;) {
+        pollfd ready{ fd, POLLOUT, 0 };
+        if (poll(&ready, 1, 0) != 1 || (ready.revents & POLLOUT) == 0)
+            break;
+        ssize_t done = write(fd, echo + from, std::min<std::size_t>(end - from, PIPE_BUF));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            break;
+        from += static_cast<std::size_t>(done);
+    }
+    return true;
 }
 
 }  // namespace posix

@@ -445,6 +445,8 @@ SearchPtr read_search(std::string_view text)
 
 SearchHandle find_first(const char* pattern, FindData* data)
 {
+    // The echo gathered so far is seen before a folder's read holds the walk up.
+    posix::write_out_echo_if_due();
     try {
         std::string_view text = pattern;
         SearchPtr search = take_kept(text);

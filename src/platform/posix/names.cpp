@@ -84,38 +84,6 @@ bool is_surrogate(char32_t point)
 
 }  // namespace
 
-std::string convert_with_replacement(
-    iconv_t converter, std::string_view text, std::size_t (*bad_length)(std::string_view rest))
-{
-    std::string result;
-    std::string_view rest = text;
-    char chunk[256];
-    iconv(converter, nullptr, nullptr, nullptr, nullptr);
-    for (;;) {
-        char* in = const_cast<char*>(rest.data());
-        std::size_t in_left = rest.size();
-        char* out = chunk;
-        std::size_t out_left = sizeof chunk;
-        // With no input left, this call writes what ends a shift state.
-        std::size_t done = rest.empty() ? iconv(converter, nullptr, nullptr, &out, &out_left)
-                                        : iconv(converter, &in, &in_left, &out, &out_left);
-        int error = errno;
-        result.append(chunk, static_cast<std::size_t>(out - chunk));
-        rest.remove_prefix(rest.size() - in_left);
-        if (done == static_cast<std::size_t>(-1) && error == E2BIG)
-            continue;
-        if (done == static_cast<std::size_t>(-1) && !rest.empty()) {
-            // EILSEQ (no such character, or bytes that are no character) or
-            // EINVAL (a sequence cut off at the end).
-            result += '?';
-            rest.remove_prefix(std::min(bad_length(rest), rest.size()));
-            continue;
-        }
-        if (rest.empty() && out == chunk)
-            return result;
-    }
-}
-
 // Wine's decoder, as its listings show: a lead byte and the continuation bytes
 // that can still begin a valid character go together, so an overlong form or
 // a surrogate breaks after its second byte and each byte after it stands

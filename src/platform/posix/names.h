@@ -16,12 +16,6 @@ namespace platform::posix {
 // What iconv_open gives when it knows no such conversion.
 inline const iconv_t NO_CONVERTER = reinterpret_cast<iconv_t>(-1);
 
-// Runs text through an open converter. A character that it cannot convert
-// becomes one '?' and takes bad_length(rest) bytes of the input, `rest`
-// starting at that character. Throws std::bad_alloc only.
-std::string convert_with_replacement(
-    iconv_t converter, std::string_view text, std::size_t (*bad_length)(std::string_view rest));
-
 // Windows code pages by number. Wine gives 1252 to every locale that it has
 // no other code page for, and UTF-8 to those whose Windows locale has no
 // ANSI code page.
@@ -73,8 +67,7 @@ public:
     // code page, nor in UTF-8).
     bool is_lead_byte(unsigned char byte) const { return (lead_bytes_[byte / 64] >> (byte % 64)) & 1; }
 
-    // The code page converted to, after the fallback, and iconv's name for it.
-    unsigned code_page() const { return code_page_; }
+    // iconv's name for the code page converted to, after the fallback.
     const char* iconv_name() const;
     FileSystemCharset file_system_charset() const { return charset_; }
 

@@ -3,8 +3,6 @@
 // process.
 #pragma once
 
-#include <signal.h>
-
 #include <cstdint>
 #include <string>
 
@@ -39,16 +37,25 @@ const StartFolder& start_folder();
 // wait, so that all text printed before it is out when it begins.
 void write_out_echo();
 
-// The same from the handler of a signal that ends the process; it writes out
-// what is committed and touches no state. Async-signal-safe.
-void write_out_echo_at_signal();
+// The same on a terminal once 50 ms have passed since the last write-out:
+// called before each folder is read, so that the walk is seen going on even
+// while a large folder holds it up.
+void write_out_echo_if_due();
 
-// The signals whose default ends the process, faults apart.
-void ending_signals(sigset_t* set);
+// The same from the handler of a signal that ends the process, for what can
+// go out without waiting. False, with nothing written, while the main thread
+// is writing out: it then ends the process itself. Async-signal-safe.
+bool write_out_echo_at_signal();
+
+// Whether a signal that ends the process came during a write-out; and the end
+// it calls for, once the write-out is done (nothing when none came).
+bool ending_signal_pending();
+void end_by_pending_signal();
 
 // Installs, once, the handler that writes out the echo and restores the
-// terminal before one of those signals ends the process with its default. A
-// signal that the process was started to ignore stays ignored.
+// terminal before a signal ends the process with its default; a signal that
+// the process was started to ignore stays ignored. A fault only restores the
+// terminal: after one, nothing else the process holds can be trusted.
 void prepare_ending_signals();
 
 }  // namespace platform::posix

@@ -39,6 +39,7 @@ constexpr uint32_t CTRL_SHUTDOWN_EVENT = 6;
 // one, nothing the process holds can be trusted.
 constexpr int ENDING_SIGNALS[]
     = { SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGPROF, SIGVTALRM, SIGXCPU, SIGXFSZ };
+constexpr int FAULT_SIGNALS[] = { SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGSYS, SIGTRAP };
 constexpr int CLOSE_SIGNALS[] = { SIGHUP, SIGTERM };
 
 // Shared with the signal handlers. `user_mode` is written before
@@ -47,6 +48,9 @@ constexpr int CLOSE_SIGNALS[] = { SIGHUP, SIGTERM };
 termios user_mode{};
 volatile sig_atomic_t wait_mode_fd = -1;
 volatile sig_atomic_t received_event = 0;  // 0, or the control type to report
+// A signal that ends the process, come while the echo was being written out:
+// the write-out ends the process when its write has returned.
+volatile sig_atomic_t pending_end = 0;
 // While set, hang-up and termination are close events, which end the waits
 // instead of the process.
 volatile sig_atomic_t close_events_handled = 0;
@@ -95,11 +99,18 @@ bool in_background(int fd)
     return group > 0 && group != getpgrp();
 }
 
-void restore_user_mode()
+void restore_user_mode(int fd)
 {
-    int fd = wait_mode_fd;
     if (fd >= 0 && !in_background(fd))
         set_mode(fd, user_mode);
+}
+
+// The user's mode back for good: no later continue sets the wait's again.
+void leave_wait_mode()
+{
+    int fd = wait_mode_fd;
+    wait_mode_fd = -1;
+    restore_user_mode(fd);
 }
 
 // Sets the wait's mode again if something else changed it.
@@ -114,26 +125,37 @@ void reassert_wait_mode(int fd)
 
 // ---- Signal handlers
 
-void end_by_signal(int signal_number)
+// The terminal as the user had it, then the signal's default, which ends the
+// process: at once from the main thread, on the handler's return from one.
+void end_with_default(int signal_number)
 {
-    posix::write_out_echo_at_signal();
-    restore_user_mode();
+    leave_wait_mode();
     std::signal(signal_number, SIG_DFL);
-    // Blocked while this handler runs; delivered, with its default, on return.
     raise(signal_number);
 }
 
 void on_signal(int signal_number)
 {
+    int saved_errno = errno;
     if ((signal_number == SIGHUP || signal_number == SIGTERM) && close_events_handled) {
-        int saved_errno = errno;
         received_event = static_cast<sig_atomic_t>(signal_number == SIGHUP ? CTRL_CLOSE_EVENT : CTRL_SHUTDOWN_EVENT);
         // Every wait ends at once from now on: the terminal is the user's again.
-        restore_user_mode();
-        errno = saved_errno;
-        return;
+        leave_wait_mode();
+    } else if (posix::write_out_echo_at_signal() || pending_end != 0) {
+        // A second signal during a write-out that does not return ends the
+        // process without it.
+        end_with_default(signal_number);
+    } else {
+        pending_end = signal_number;
     }
-    end_by_signal(signal_number);
+    errno = saved_errno;
+}
+
+void on_fault(int signal_number)
+{
+    leave_wait_mode();
+    std::signal(signal_number, SIG_DFL);
+    raise(signal_number);
 }
 
 void install(int signal_number, void (*handler)(int), int flags)
@@ -142,13 +164,16 @@ void install(int signal_number, void (*handler)(int), int flags)
     action.sa_handler = handler;
     action.sa_flags = flags;
     sigemptyset(&action.sa_mask);
-    // One handler at a time writes out the echo or sets the terminal's mode.
-    // SIGTTOU too: should the shell take the terminal between the check for
-    // the foreground and the mode's change, that change must not stop the
-    // process in the middle of a handler (Ctrl+Z would then stop it twice).
+    // One handler at a time writes out the echo or sets the terminal's mode:
+    // a stop or continue in the middle of an ending one would set the wait's
+    // mode again before the end. SIGTTOU too: should the shell take the
+    // terminal between the check for the foreground and the mode's change,
+    // that change must not stop the process in the middle of a handler
+    // (Ctrl+Z would then stop it twice).
     for (int ending : ENDING_SIGNALS)
         sigaddset(&action.sa_mask, ending);
-    sigaddset(&action.sa_mask, SIGTTOU);
+    for (int job_control : { SIGTSTP, SIGCONT, SIGTTOU })
+        sigaddset(&action.sa_mask, job_control);
     sigaction(signal_number, &action, nullptr);
 }
 
@@ -157,7 +182,7 @@ void install(int signal_number, void (*handler)(int), int flags)
 void on_stop(int)
 {
     int saved_errno = errno;
-    restore_user_mode();
+    restore_user_mode(wait_mode_fd);
     std::signal(SIGTSTP, SIG_DFL);
     raise(SIGTSTP);
     sigset_t stop;
@@ -201,14 +226,6 @@ void prepare_job_control()
 }
 
 // ---- The wait's mode, on the main thread
-
-void leave_wait_mode()
-{
-    if (wait_mode_fd < 0)
-        return;
-    restore_user_mode();
-    wait_mode_fd = -1;
-}
 
 void leave_wait_mode_at_exit()
 {
@@ -387,11 +404,18 @@ bool set_ctrl_handler(CtrlHandler handler, bool add)
 
 namespace posix {
 
-void ending_signals(sigset_t* set)
+bool ending_signal_pending()
 {
-    sigemptyset(set);
-    for (int signal_number : ENDING_SIGNALS)
-        sigaddset(set, signal_number);
+    return pending_end != 0;
+}
+
+void end_by_pending_signal()
+{
+    int signal_number = pending_end;
+    if (signal_number == 0)
+        return;
+    posix::write_out_echo_at_signal();
+    end_with_default(signal_number);
 }
 
 void prepare_ending_signals()
@@ -402,6 +426,10 @@ void prepare_ending_signals()
     for (int signal_number : ENDING_SIGNALS) {
         if (!ignored(signal_number))
             install(signal_number, on_signal, 0);
+    }
+    for (int signal_number : FAULT_SIGNALS) {
+        if (!ignored(signal_number))
+            install(signal_number, on_fault, 0);
     }
 }
 

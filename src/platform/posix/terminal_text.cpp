@@ -29,6 +29,38 @@ bool is_control(char c)
     return (byte < 0x20 && c != '\r' && c != '\n') || byte == 0x7F;
 }
 
+// Runs text through the converter. A byte it cannot convert (a byte the code
+// page leaves undefined, or a lead byte cut off at the end) becomes one '?'.
+std::string convert_with_replacement(iconv_t converter, std::string_view text)
+{
+    std::string result;
+    std::string_view rest = text;
+    char chunk[256];
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    for (;;) {
+        char* in = const_cast<char*>(rest.data());
+        std::size_t in_left = rest.size();
+        char* out = chunk;
+        std::size_t out_left = sizeof chunk;
+        // With no input left, this call writes what ends a shift state.
+        std::size_t done = rest.empty() ? iconv(converter, nullptr, nullptr, &out, &out_left)
+                                        : iconv(converter, &in, &in_left, &out, &out_left);
+        int error = errno;
+        result.append(chunk, static_cast<std::size_t>(out - chunk));
+        rest.remove_prefix(rest.size() - in_left);
+        if (done == static_cast<std::size_t>(-1) && error == E2BIG)
+            continue;
+        if (done == static_cast<std::size_t>(-1) && !rest.empty()) {
+            // EILSEQ (no such character) or EINVAL (cut off at the end).
+            result += REPLACEMENT;
+            rest.remove_prefix(1);
+            continue;
+        }
+        if (rest.empty() && out == chunk)
+            return result;
+    }
+}
+
 }  // namespace
 
 std::string locale_charset()
@@ -88,9 +120,7 @@ std::string TerminalText::convert(std::string_view ansi) const
     if (converter_ == NO_CONVERTER)
         return input;
 
-    // The code page is single- or double-byte: an undefined byte, or a lead
-    // byte cut off at the end, is one byte.
-    return convert_with_replacement(converter_, input, [](std::string_view) -> std::size_t { return 1; });
+    return convert_with_replacement(converter_, input);
 }
 
 const TerminalText& terminal_text()
