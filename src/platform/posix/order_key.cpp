@@ -38,20 +38,11 @@ char16_t upper_unit(char16_t unit)
     return static_cast<char16_t>(towupper_l(unit, locale));
 }
 
-// Appends one UTF-16 unit in the form of UTF-8 (surrogates too, each on its
-// own), whose byte order is the order of the units.
+// One UTF-16 unit in the form of UTF-8 (surrogates too, each on its own),
+// whose byte order is the order of the units.
 void append_unit(std::string& key, char16_t unit)
 {
-    if (unit < 0x80) {
-        key += static_cast<char>(unit);
-    } else if (unit < 0x800) {
-        key += static_cast<char>(0xC0 | (unit >> 6));
-        key += static_cast<char>(0x80 | (unit & 0x3F));
-    } else {
-        key += static_cast<char>(0xE0 | (unit >> 12));
-        key += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-        key += static_cast<char>(0x80 | (unit & 0x3F));
-    }
+    append_utf8(key, unit);
 }
 
 }  // namespace
