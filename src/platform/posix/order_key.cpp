@@ -1,42 +1,43 @@
 // The key by which Wine's order of a directory's names becomes a byte order.
 #include "platform/posix/order_key.h"
 
+#include <array>
+#include <memory>
+#include <span>
+
 #include "platform/posix/names.h"
-
-#include <locale.h>
-#ifdef __APPLE__
-#include <xlocale.h>  // newlocale and towupper_l
-#endif
-
-#include <cwctype>
+#include "platform/posix/table_runs.h"
 
 namespace platform::posix {
 
 namespace {
 
-// Upper-casing beyond ASCII needs a UTF-8 locale; the program itself runs in
-// the C locale.
-locale_t case_locale()
-{
-    static const locale_t locale = [] {
-        for (const char* name : { "C.UTF-8", "C.utf8", "en_US.UTF-8", "UTF-8" }) {
-            if (locale_t made = newlocale(LC_CTYPE_MASK, name, nullptr))
-                return made;
-        }
-        return locale_t{};
-    }();
-    return locale;
-}
+#include "platform/posix/case_data.inc"
 
+constexpr std::size_t BLOCK = 256;
+
+}  // namespace
+
+// Not the C library's table, which changes with its Unicode version and is
+// missing where no UTF-8 locale is. Built a block of 256 units at a time, where
+// a name first needs one.
 char16_t upper_unit(char16_t unit)
 {
     if (unit < 0x80)
         return static_cast<char16_t>(upper_ascii(static_cast<char>(unit)));
-    locale_t locale = case_locale();
-    if (!locale || (unit >= 0xD800 && unit <= 0xDFFF))
-        return unit;
-    return static_cast<char16_t>(towupper_l(unit, locale));
+    static std::array<std::unique_ptr<char16_t[]>, BLOCK> blocks;
+    std::unique_ptr<char16_t[]>& block = blocks[unit / BLOCK];
+    if (!block) {
+        block = std::make_unique<char16_t[]>(BLOCK);
+        unsigned first = unit / BLOCK * BLOCK;
+        for (unsigned i = 0; i < BLOCK; ++i)
+            block[i] = static_cast<char16_t>(first + i);
+        expand_runs(std::span<const TableRun>(UPPER_CASE), nullptr, first, std::span(block.get(), BLOCK));
+    }
+    return block[unit % BLOCK];
 }
+
+namespace {
 
 // One UTF-16 unit in the form of UTF-8 (surrogates too, each on its own),
 // whose byte order is the order of the units.
