@@ -30,6 +30,8 @@ constexpr const char* FOLDER = "/usr/lib/locale";
 constexpr const char* ALIASES = "/usr/share/locale/locale.alias";
 
 constexpr uint32_t ARCHIVE_MAGIC = 0xde020109;
+// The codeset's place among the items of a locale's LC_CTYPE data.
+constexpr std::size_t CODESET_ITEM = 14;
 // Past this a name is no locale's: glibc refuses longer ones.
 constexpr std::size_t LONGEST_NAME = 255;
 
@@ -151,16 +153,16 @@ std::optional<std::string> expand_alias(const std::string& path, std::string_vie
 // would give it; empty where the file cannot be read so. The file begins with
 // a magic number, the count of its items and each item's offset; the codeset
 // is item 14, a number that every program built against glibc holds (it is
-// CODESET's), so it never moves.
+// CODESET's), so it never moves. The one name read, none of the data.
 std::string folder_codeset(const std::string& path)
 {
-    constexpr uint32_t CODESET_ITEM = 14;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return {};
-    std::array<uint32_t, 2 + CODESET_ITEM + 2> head{};
+    // The magic number, the count of items, and the offsets up to the codeset's.
+    uint32_t head[2 + CODESET_ITEM + 1] = {};
     std::string codeset(64, '\0');
-    bool read = read_at(fd, head.data(), sizeof head, 0) && head[1] > CODESET_ITEM
+    bool read = read_at(fd, head, sizeof head, 0) && head[1] > CODESET_ITEM
         && read_at(fd, codeset.data(), codeset.size() - 1, head[2 + CODESET_ITEM]);
     close(fd);
     if (!read)
@@ -209,7 +211,8 @@ bool folders_have(const std::vector<std::string>& folders, std::string_view name
                 std::string candidate = std::string(language) + std::string(with_territory) + std::string(with_codeset)
                     + std::string(with_modifier) + "/LC_CTYPE";
                 for (const std::string& folder : folders) {
-                    std::string path = folder + "/" + candidate;
+                    std::string path = folder;
+                    path.append("/").append(candidate);
                     struct stat info { };
                     if (stat(path.c_str(), &info) != 0)
                         continue;

@@ -1,40 +1,18 @@
 // File-name conversion between UTF-8 and the ANSI code page of the locale, as
-// Wine converts: by Wine's own tables, which code_page_data.inc holds.
+// Wine converts: by Wine's own tables, which the program carries.
 #include "platform/posix/names.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <span>
 
+#include "platform/posix/code_pages.h"
 #include "platform/posix/locales.h"
 #include "platform/posix/table_runs.h"
 
 namespace platform::posix {
 
 namespace {
-
-struct LocaleCodePage {
-    std::string_view name;  // a Windows locale name: language[-Script][-TERRITORY]
-    uint16_t code_page;
-};
-
-}  // namespace
-
-struct CodePageTables {
-    uint16_t number;
-    uint8_t lead_ranges[6];    // first and last lead byte of each range; zeros after the last
-    char16_t unicode_default;  // what bytes without a character become
-    // The way in: key, a byte or lead << 8 | trail; value, a UTF-16 unit.
-    std::span<const TableRun> in;
-    const char16_t* pool;  // the literal values of the runs in
-    // Where the way out is not the way in reversed: key, a UTF-16 unit; value,
-    // a byte or lead << 8 | trail.
-    std::span<const TableRun> out;
-};
-
-namespace {
-
-#include "platform/posix/code_page_data.inc"
 
 constexpr char DEFAULT_CHARACTER = '?';
 // No byte sequence of a code page has this value, so it marks a unit that the
@@ -43,7 +21,7 @@ constexpr uint16_t NOT_GIVEN = 0xFFFF;
 
 const CodePageTables* tables_for(unsigned code_page)
 {
-    for (const CodePageTables& tables : CODE_PAGE_TABLES) {
+    for (const CodePageTables& tables : code_page_tables()) {
         if (tables.number == code_page)
             return &tables;
     }
@@ -146,7 +124,7 @@ unsigned code_page_for_locale(std::string_view locale)
         name += "-Deva";
     if (underscore != std::string_view::npos)
         name.append("-").append(locale.substr(underscore + 1));
-    for (const LocaleCodePage& row : LOCALE_CODE_PAGES) {
+    for (const LocaleCodePage& row : locale_code_pages()) {
         if (row.name == name)
             return row.code_page;
     }
