@@ -15,9 +15,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 
 namespace platform::posix {
 
@@ -130,21 +128,40 @@ bool archive_has(const std::string& path, const std::string& name)
     return found;
 }
 
+// The whole of a small file; empty where it cannot be read.
+std::string read_file(const std::string& path)
+{
+    std::string text;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(fd, chunk, sizeof chunk)) > 0)
+        text.append(chunk, static_cast<std::size_t>(got));
+    close(fd);
+    return text;
+}
+
 // What the alias file makes of the name ("polish" is "pl_PL.ISO-8859-2"):
 // lines of an alias and its value, the alias found without regard to case.
 std::optional<std::string> expand_alias(const std::string& path, std::string_view name)
 {
-    std::ifstream file(path);
-    std::string line;
+    std::string text = read_file(path);
+    std::string_view rest = text;
     auto same = [](char a, char b) { return lower_ascii(a) == lower_ascii(b); };
-    while (std::getline(file, line)) {
-        std::istringstream fields(line);
-        std::string alias;
-        std::string value;
-        if (!(fields >> alias >> value) || alias.starts_with('#'))
-            continue;
-        if (std::equal(alias.begin(), alias.end(), name.begin(), name.end(), same))
-            return value;
+    constexpr std::string_view BLANKS = " \t\r";
+    while (!rest.empty()) {
+        std::string_view line = rest.substr(0, std::min(rest.find('\n'), rest.size()));
+        rest.remove_prefix(std::min(line.size() + 1, rest.size()));
+        line.remove_prefix(std::min(line.find_first_not_of(BLANKS), line.size()));
+        std::string_view alias = line.substr(0, std::min(line.find_first_of(BLANKS), line.size()));
+        line.remove_prefix(alias.size());
+        line.remove_prefix(std::min(line.find_first_not_of(BLANKS), line.size()));
+        std::string_view value = line.substr(0, std::min(line.find_first_of(BLANKS), line.size()));
+        if (!alias.starts_with('#') && !value.empty()
+            && std::equal(alias.begin(), alias.end(), name.begin(), name.end(), same))
+            return std::string(value);
     }
     return std::nullopt;
 }

@@ -16,28 +16,31 @@ namespace {
 
 constexpr std::size_t BLOCK = 256;
 
-}  // namespace
+// Wine's table rather than the C library's, which changes with its Unicode
+// version and is missing where no UTF-8 locale is; built a block of 256 units
+// at a time, where a name first needs one.
+std::array<std::unique_ptr<char16_t[]>, BLOCK> upper_blocks;
 
-// Not the C library's table, which changes with its Unicode version and is
-// missing where no UTF-8 locale is. Built a block of 256 units at a time, where
-// a name first needs one.
-char16_t upper_unit(char16_t unit)
+const char16_t* build_upper_block(unsigned high)
+{
+    auto block = std::make_unique<char16_t[]>(BLOCK);
+    unsigned first = high * BLOCK;
+    for (unsigned i = 0; i < BLOCK; ++i)
+        block[i] = static_cast<char16_t>(first + i);
+    expand_runs(std::span<const TableRun>(UPPER_CASE), nullptr, first, std::span(block.get(), BLOCK));
+    upper_blocks[high] = std::move(block);
+    return upper_blocks[high].get();
+}
+
+char16_t upper(char16_t unit)
 {
     if (unit < 0x80)
         return static_cast<char16_t>(upper_ascii(static_cast<char>(unit)));
-    static std::array<std::unique_ptr<char16_t[]>, BLOCK> blocks;
-    std::unique_ptr<char16_t[]>& block = blocks[unit / BLOCK];
-    if (!block) {
-        block = std::make_unique<char16_t[]>(BLOCK);
-        unsigned first = unit / BLOCK * BLOCK;
-        for (unsigned i = 0; i < BLOCK; ++i)
-            block[i] = static_cast<char16_t>(first + i);
-        expand_runs(std::span<const TableRun>(UPPER_CASE), nullptr, first, std::span(block.get(), BLOCK));
-    }
+    const char16_t* block = upper_blocks[unit / BLOCK].get();
+    if (!block)
+        block = build_upper_block(unit / BLOCK);
     return block[unit % BLOCK];
 }
-
-namespace {
 
 // One UTF-16 unit in the form of UTF-8 (surrogates too, each on its own),
 // whose byte order is the order of the units.
@@ -47,6 +50,11 @@ void append_unit(std::string& key, char16_t unit)
 }
 
 }  // namespace
+
+char16_t upper_unit(char16_t unit)
+{
+    return upper(unit);
+}
 
 std::string order_key(std::string_view name, FileSystemCharset charset)
 {
@@ -60,7 +68,7 @@ std::string order_key(std::string_view name, FileSystemCharset charset)
             append_unit(key, static_cast<char16_t>(0xD800 + (point >> 10)));
             append_unit(key, static_cast<char16_t>(0xDC00 + (point & 0x3FF)));
         } else {
-            append_unit(key, upper_unit(static_cast<char16_t>(point)));
+            append_unit(key, upper(static_cast<char16_t>(point)));
         }
     }
     return key;
