@@ -181,6 +181,34 @@ TEST_F(MainSequenceTest, FailedWriteOutAtCloseReplacesTheReport)
     EXPECT_EQ(sim::stdout_lines(), with_banner({ "A/one", "Error writing file: 3" }));
 }
 
+TEST_F(MainSequenceTest, SettingsLeaveOutThePromptAndTheWaitsAndNameTheListFile)
+{
+    sim::add_subdirectory("C:\\G\\Data\\A");
+    sim::add_file("C:\\G\\Data\\A\\one");
+    platform::RunSettings settings;
+    settings.key_waits = false;
+    settings.list_file = "C:\\G\\Overridelist.txt";
+    sim::set_run_settings(settings);
+    std::vector<std::string> banner_without_prompt = banner();
+    banner_without_prompt.pop_back();
+
+    EXPECT_EQ(run_tool(), 0);
+    std::vector<std::string> expected = banner_without_prompt;
+    for (std::string line :
+        { "A/one", "\r", RULE.c_str(), "The file has been written to 'C:\\G\\Overridelist.txt'.", RULE.c_str() })
+        expected.push_back(line);
+    EXPECT_EQ(sim::stdout_lines(), expected);
+    EXPECT_EQ(sim::file_contents("NewOverridelist.txt"), "A/one\r\n");
+
+    restart();
+    sim::set_run_settings(settings);
+    sim::refuse_open("NewOverridelist.txt");
+    EXPECT_EQ(run_tool(), 0);
+    banner_without_prompt.push_back("Error opening file: 2");
+    EXPECT_EQ(sim::stdout_lines(), banner_without_prompt);
+    EXPECT_EQ(sim::count_calls("PeekConsoleInputA") + sim::count_calls("Sleep"), 0);
+}
+
 TEST_F(MainSequenceTest, UnreadableStartDirectoryIsWalkedThroughRelativePaths)
 {
     sim::set_current_directory(std::nullopt);
