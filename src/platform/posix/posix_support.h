@@ -52,10 +52,11 @@ bool write_out_echo_at_signal();
 bool ending_signal_pending();
 void end_by_pending_signal();
 
-// Installs, once, the handler that writes out the echo and restores the
-// terminal before a signal ends the process with its default; a signal that
-// the process was started to ignore stays ignored. A fault only restores the
-// terminal: after one, nothing else the process holds can be trusted.
+// Installs, once, the handler that writes out the echo, restores the
+// terminal and removes an unfinished list file before a signal ends the
+// process with its default; a signal that the process was started to ignore
+// stays ignored. A fault only restores the terminal and removes that file:
+// after one, nothing else the process holds can be trusted.
 void prepare_ending_signals();
 
 }  // namespace platform::posix

@@ -26,6 +26,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/posix/list_file.h"
 #include "platform/posix/posix_support.h"
 
 namespace platform {
@@ -125,11 +126,13 @@ void reassert_wait_mode(int fd)
 
 // ---- Signal handlers
 
-// The terminal as the user had it, then the signal's default, which ends the
-// process: at once from the main thread, on the handler's return from one.
+// The terminal as the user had it, an unfinished list file gone, then the
+// signal's default, which ends the process: at once from the main thread, on
+// the handler's return from one.
 void end_with_default(int signal_number)
 {
     leave_wait_mode();
+    posix::remove_unfinished_list();
     std::signal(signal_number, SIG_DFL);
     raise(signal_number);
 }
@@ -154,6 +157,7 @@ void on_signal(int signal_number)
 void on_fault(int signal_number)
 {
     leave_wait_mode();
+    posix::remove_unfinished_list();
     std::signal(signal_number, SIG_DFL);
     raise(signal_number);
 }
