@@ -49,7 +49,7 @@ constexpr std::string_view USAGE = "Usage: autooverridelist [OPTION]... [DATA_DI
                                    "Relative paths are taken from the current folder. In a script or a mod\n"
                                    "manager's hook, for example:\n"
                                    "  autooverridelist -nq -o ~/Games/Tarnvale/Overridelist.txt \\\n"
-      "      ~/Games/Tarnvale/Data\n"
+                                   "      ~/Games/Tarnvale/Data\n"
                                    "\n"
                                    "Exit status: 0 after a run without arguments, a failed one included. Given\n"
                                    "an option or DATA_DIR: 0 when the list was written whole, 1 when it could\n"
