@@ -51,7 +51,7 @@ char new_file[PATH_MAX];
 volatile sig_atomic_t new_file_exists = 0;
 
 FILE* list = nullptr;
-std::string list_name;  // as errors name it
+std::string list_path;  // as it was opened
 bool failed = false;
 
 // Every signal held off for its lifetime, so that no handler removes the new
@@ -137,6 +137,17 @@ bool refuse(const char* file, const char* reason)
     return false;
 }
 
+// The list file's full name, as errors name it.
+std::string list_name()
+{
+    if (target)
+        return target->shown;
+    char* here = list_path.starts_with('/') ? nullptr : realpath(".", nullptr);
+    std::string name = here ? joined(here, list_path) : list_path;
+    std::free(here);
+    return name;
+}
+
 // The first failure is the one reported, with its reason.
 void note_failure(int error)
 {
@@ -145,7 +156,7 @@ void note_failure(int error)
     failed = true;
     try {
         if (posix::options().given)
-            posix::print_error("cannot write '" + list_name + "': " + std::strerror(error));
+            posix::print_error("cannot write '" + list_name() + "': " + std::strerror(error));
     } catch (const std::bad_alloc&) {
         // The exit status still tells.
     }
@@ -298,14 +309,8 @@ void list_opened(FILE* file, const std::string& path)
 {
     int error = errno;
     list = file;
+    list_path = path;
     failed = false;
-    if (target) {
-        list_name = target->shown;
-    } else {
-        char* here = path.starts_with('/') ? nullptr : realpath(".", nullptr);
-        list_name = here ? joined(here, path) : path;
-        std::free(here);
-    }
     if (!file)
         note_failure(error);
 }
