@@ -81,12 +81,7 @@ bool write_all(int fd, std::string_view text)
 
 [[noreturn]] void refuse(std::string_view what, std::string_view argument)
 {
-    std::string message = "autooverridelist: ";
-    message += what;
-    message += " '";
-    message += argument;
-    message += "'\n";
-    write_all(STDERR_FILENO, message);
+    posix::print_error(std::string(what) + " '" + std::string(argument) + "'");
     write_all(STDERR_FILENO, USAGE);
     std::exit(BAD_ARGUMENT_STATUS);
 }
@@ -97,12 +92,72 @@ bool write_all(int fd, std::string_view text)
     std::exit(BAD_ARGUMENT_STATUS);
 }
 
+struct Arguments {
+    std::string_view first_answer;  // --help or --version, whichever came first
+    const char* folder = nullptr;
+    const char* output = nullptr;
+};
+
 // The argument after an option that takes one.
 const char* option_argument(int* at, std::string_view option)
 {
     if (*at + 1 >= kept_argc || kept_argv[*at + 1][0] == '\0')
         refuse("no file name after", option);
     return kept_argv[++*at];
+}
+
+// Short options, together in one argument: -nq, -nqo FILE, -oFILE.
+void take_short_options(int* at, Arguments* arguments)
+{
+    std::string_view argument = kept_argv[*at];
+    for (std::size_t letter = 1; letter < argument.size(); ++letter) {
+        char option = argument[letter];
+        if (option == 'n') {
+            settings.key_waits = false;
+        } else if (option == 'q') {
+            taken.quiet = true;
+        } else if (option == 'o') {
+            bool joined = letter + 1 < argument.size();
+            arguments->output = joined ? kept_argv[*at] + letter + 1 : option_argument(at, "-o");
+            return;
+        } else {
+            refuse("unknown option", std::string("-") + option);
+        }
+    }
+}
+
+Arguments take_arguments()
+{
+    Arguments arguments;
+    bool options_ended = false;
+    for (int at = 1; at < kept_argc; ++at) {
+        std::string_view argument = kept_argv[at];
+        if (options_ended || argument == "-" || !argument.starts_with('-')) {
+            if (arguments.folder)
+                refuse("unexpected argument", argument);
+            arguments.folder = kept_argv[at];
+        } else if (argument == "--") {
+            options_ended = true;
+        } else if (argument == "--help" || argument == "--version") {
+            if (arguments.first_answer.empty())
+                arguments.first_answer = argument;
+        } else if (argument == "--no-wait") {
+            settings.key_waits = false;
+        } else if (argument == "--quiet") {
+            taken.quiet = true;
+        } else if (argument == "--output") {
+            arguments.output = option_argument(&at, argument);
+        } else if (argument.starts_with("--output=")) {
+            arguments.output = kept_argv[at] + std::strlen("--output=");
+            if (*arguments.output == '\0')
+                refuse("no file name after", "--output");
+        } else if (argument.starts_with("--")) {
+            refuse("unknown option", argument);
+        } else {
+            take_short_options(&at, &arguments);
+        }
+    }
+    return arguments;
 }
 
 }  // namespace
@@ -117,54 +172,11 @@ void keep_main_args(int argc, char** argv)
 // bad one is never passed over.
 void fetch_main_args()
 {
-    std::string_view first_answer;
-    const char* folder = nullptr;
-    const char* output = nullptr;
-    bool options_ended = false;
-    for (int at = 1; at < kept_argc; ++at) {
-        std::string_view argument = kept_argv[at];
-        if (options_ended || argument == "-" || !argument.starts_with('-')) {
-            if (folder)
-                refuse("unexpected argument", argument);
-            folder = kept_argv[at];
-        } else if (argument == "--") {
-            options_ended = true;
-        } else if (argument == "--help" || argument == "--version") {
-            if (first_answer.empty())
-                first_answer = argument;
-        } else if (argument == "--no-wait") {
-            settings.key_waits = false;
-        } else if (argument == "--quiet") {
-            taken.quiet = true;
-        } else if (argument == "--output") {
-            output = option_argument(&at, argument);
-        } else if (argument.starts_with("--output=")) {
-            output = kept_argv[at] + std::strlen("--output=");
-            if (*output == '\0')
-                refuse("no file name after", "--output");
-        } else if (argument.starts_with("--")) {
-            refuse("unknown option", argument);
-        } else {
-            // Short options, together in one argument: -nq, -nqo FILE, -oFILE.
-            for (std::size_t letter = 1; letter < argument.size(); ++letter) {
-                char option = argument[letter];
-                if (option == 'n') {
-                    settings.key_waits = false;
-                } else if (option == 'q') {
-                    taken.quiet = true;
-                } else if (option == 'o') {
-                    bool joined = letter + 1 < argument.size();
-                    output = joined ? kept_argv[at] + letter + 1 : option_argument(&at, "-o");
-                    break;
-                } else {
-                    refuse("unknown option", std::string("-") + option);
-                }
-            }
-        }
-    }
-    if (first_answer == "--help")
+    Arguments arguments = take_arguments();
+    const char* folder = arguments.folder;
+    if (arguments.first_answer == "--help")
         answer(USAGE);
-    if (first_answer == "--version")
+    if (arguments.first_answer == "--version")
         answer("autooverridelist " AOL_VERSION "\n");
 
     taken.given = kept_argc > 1;
@@ -175,8 +187,8 @@ void fetch_main_args()
         refuse_folder(folder, ENOTDIR);
     // The target is found from the folder the program was started in, before
     // it enters DATA_DIR.
-    if (output) {
-        if (!posix::choose_list_target(output))
+    if (arguments.output) {
+        if (!posix::choose_list_target(arguments.output))
             std::exit(posix::LIST_FAILURE_STATUS);
         list_file_ansi = posix::names().to_ansi(posix::list_target());
         settings.list_file = list_file_ansi.c_str();
