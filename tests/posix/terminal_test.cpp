@@ -17,6 +17,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/posix_support.h"
+#include "posix/interposed.h"
 
 namespace {
 
@@ -187,6 +188,20 @@ TEST_F(PosixTerminal, HangUpAndTerminationEndEveryLaterWait)
             EXPECT_EQ(ctrl_events, (std::vector<uint32_t>{ event, event }));
         });
     }
+}
+
+// A termination while the first wait sets its mode waits for the set, then
+// puts the user's mode back: it never lands between the check and the set.
+TEST_F(PosixTerminal, ATerminationWhileTheWaitsModeIsSetLeavesTheUsersMode)
+{
+    in_child([&] {
+        ASSERT_TRUE(platform::set_ctrl_handler(record_ctrl_event, true));
+        interposed::raise_at_next_tcsetattr(SIGTERM);
+        drain();
+        drain();
+        EXPECT_TRUE(same_mode(mode_now(), original));
+        EXPECT_EQ(ctrl_events, (std::vector<uint32_t>{ 6 }));
+    });
 }
 
 // Runs `action` in a child that is in the wait's mode on the terminal; the

@@ -113,6 +113,36 @@ void leave_wait_mode()
     restore_user_mode(fd);
 }
 
+// The signals whose handlers set the terminal's mode or end the process.
+sigset_t mode_signals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int ending : ENDING_SIGNALS)
+        sigaddset(&signals, ending);
+    sigaddset(&signals, SIGTSTP);
+    sigaddset(&signals, SIGCONT);
+    return signals;
+}
+
+// Those handlers wait while the main thread checks and sets the mode: one
+// that put the user's mode back between the check and the set would find it
+// undone, and nothing would put it back again.
+class ModeSignalsHeld {
+public:
+    ModeSignalsHeld()
+    {
+        sigset_t held = mode_signals();
+        sigprocmask(SIG_BLOCK, &held, &before_);
+    }
+    ~ModeSignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
+    ModeSignalsHeld(const ModeSignalsHeld&) = delete;
+    ModeSignalsHeld& operator=(const ModeSignalsHeld&) = delete;
+
+private:
+    sigset_t before_;
+};
+
 // Sets the wait's mode again if something else changed it.
 void reassert_wait_mode(int fd)
 {
@@ -163,17 +193,14 @@ void install(int signal_number, void (*handler)(int), int flags)
     struct sigaction action { };
     action.sa_handler = handler;
     action.sa_flags = flags;
-    sigemptyset(&action.sa_mask);
     // One handler at a time writes out the echo or sets the terminal's mode:
     // a stop or continue in the middle of an ending one would set the wait's
     // mode again before the end. SIGTTOU too: should the shell take the
     // terminal between the check for the foreground and the mode's change,
     // that change must not stop the process in the middle of a handler
     // (Ctrl+Z would then stop it twice).
-    for (int ending : ENDING_SIGNALS)
-        sigaddset(&action.sa_mask, ending);
-    for (int job_control : { SIGTSTP, SIGCONT, SIGTTOU })
-        sigaddset(&action.sa_mask, job_control);
+    action.sa_mask = mode_signals();
+    sigaddset(&action.sa_mask, SIGTTOU);
     sigaction(signal_number, &action, nullptr);
 }
 
@@ -248,6 +275,10 @@ bool wait_for_foreground(int fd)
 bool hold_wait_mode(int fd)
 {
     if (!wait_for_foreground(fd))
+        return false;
+    ModeSignalsHeld held;
+    // A close event came: its handler has put the user's mode back for good.
+    if (received_event != 0)
         return false;
     if (wait_mode_fd == fd) {
         reassert_wait_mode(fd);
