@@ -204,6 +204,19 @@ TEST_F(PosixTerminal, ATerminationWhileTheWaitsModeIsSetLeavesTheUsersMode)
     });
 }
 
+// A hang-up that no SIGHUP announces (blocked, or a disowned job's terminal)
+// ends the waits all the same.
+TEST_F(PosixTerminal, AHangUpWithoutSighupEndsTheWaits)
+{
+    close(master);  // hangs the terminal up; no one's controlling terminal, it sends no SIGHUP
+    master = -1;
+    in_child([&] {
+        ASSERT_TRUE(platform::set_ctrl_handler(record_ctrl_event, true));
+        drain();
+        EXPECT_EQ(ctrl_events, (std::vector<uint32_t>{ 2 }));
+    });
+}
+
 // Runs `action` in a child that is in the wait's mode on the terminal; the
 // child's end as waitpid reports it.
 template<typename Action> int status_of_child_in_wait(int slave, Action action)

@@ -11,7 +11,9 @@
 // read when the first wait begins, is put back at exit, before a signal ends
 // the process and before Ctrl+Z stops it; on continuing, the wait's mode is
 // set again. Each poll checks the mode too, and reads only what is there, so
-// that no wait blocks whatever mode a shell left behind.
+// that no wait blocks whatever mode a shell left behind. A terminal that can
+// no longer be read (hung up, or one a background job in an orphaned group
+// would read) is closed, as after a hang-up.
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
@@ -142,6 +144,14 @@ public:
 private:
     sigset_t before_;
 };
+
+// The close event, from the main thread, for a terminal that cannot be read
+// any more: the next poll reports it.
+void take_as_closed()
+{
+    if (received_event == 0)
+        received_event = CTRL_CLOSE_EVENT;
+}
 
 // Sets the wait's mode again if something else changed it.
 void reassert_wait_mode(int fd)
@@ -337,10 +347,10 @@ void read_pending(int fd)
         ssize_t got = read(fd, bytes + size, sizeof bytes - size);
         if (got < 0 && errno == EINTR)
             continue;
-        // A terminal that hung up without a SIGHUP reaching us (ignored or
-        // blocked) answers EIO for ever: take it as the close event.
-        if (got < 0 && errno == EIO && received_event == 0)
-            received_event = CTRL_CLOSE_EVENT;
+        // A read from the background that the kernel refuses (an orphaned
+        // group, SIGTTIN ignored or blocked): it cannot read again.
+        if (got < 0 && errno == EIO)
+            take_as_closed();
         if (got <= 0)
             break;
         size += static_cast<std::size_t>(got);
@@ -367,6 +377,13 @@ bool peek_console_input(Handle handle, InputRecord* record, uint32_t* count)
     *count = 0;
     // Everything printed before a wait is out when it begins.
     posix::write_out_echo();
+    int fd = posix::fd_of(handle);
+    bool terminal = fd >= 0 && isatty(fd) == 1;
+    // A hang-up that no SIGHUP announced (blocked, or a disowned job's
+    // terminal) shows only here: every call on the terminal fails with EIO,
+    // and a read gives end of file.
+    if (fd >= 0 && !terminal && errno == EIO)
+        take_as_closed();
     if (received_event != 0) {
         // Every wait after a hang-up or termination ends at once.
         leave_wait_mode();
@@ -374,8 +391,7 @@ bool peek_console_input(Handle handle, InputRecord* record, uint32_t* count)
             installed_handler(static_cast<uint32_t>(received_event));
         return true;
     }
-    int fd = posix::fd_of(handle);
-    if (fd < 0 || !isatty(fd))
+    if (!terminal)
         return false;
     try {
         if (queued.empty()) {
