@@ -2,6 +2,7 @@
 // terminal's mode during and after a wait, and the signals that end a wait or
 // the process.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -213,6 +214,32 @@ TEST_F(PosixTerminal, AHangUpWithoutSighupEndsTheWaits)
     in_child([&] {
         ASSERT_TRUE(platform::set_ctrl_handler(record_ctrl_event, true));
         drain();
+        EXPECT_EQ(ctrl_events, (std::vector<uint32_t>{ 2 }));
+    });
+}
+
+// Started in the background of a group that no shell can bring back (its
+// parent is outside the session): the kernel discards the stop the wait asks
+// for, and the terminal cannot be read. That is the close event, not a stop
+// asked for again at every poll.
+TEST_F(PosixTerminal, ABackgroundStartInAnOrphanedGroupEndsTheWaits)
+{
+    in_child([&] {
+        ASSERT_NE(setsid(), -1);
+        ASSERT_EQ(ioctl(slave, TIOCSCTTY, 0), 0);
+        pid_t foreground = fork();
+        if (foreground == 0) {
+            setpgid(0, 0);
+            pause();
+            _exit(0);
+        }
+        setpgid(foreground, foreground);
+        ASSERT_EQ(tcsetpgrp(slave, foreground), 0);
+        ASSERT_TRUE(platform::set_ctrl_handler(record_ctrl_event, true));
+        drain();
+        drain();
+        kill(foreground, SIGKILL);
+        waitpid(foreground, nullptr, 0);
         EXPECT_EQ(ctrl_events, (std::vector<uint32_t>{ 2 }));
     });
 }

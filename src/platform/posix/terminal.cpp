@@ -56,6 +56,8 @@ volatile sig_atomic_t pending_end = 0;
 // While set, hang-up and termination are close events, which end the waits
 // instead of the process.
 volatile sig_atomic_t close_events_handled = 0;
+// Set by every SIGCONT, so that a wait can tell a stop that took effect.
+volatile sig_atomic_t continued = 0;
 
 CtrlHandler installed_handler = nullptr;
 struct sigaction close_actions_before[std::size(CLOSE_SIGNALS)];
@@ -239,6 +241,7 @@ void on_stop(int)
 void on_continue(int)
 {
     int saved_errno = errno;
+    continued = 1;
     int fd = wait_mode_fd;
     if (fd >= 0 && received_event == 0 && !in_background(fd))
         reassert_wait_mode(fd);
@@ -249,6 +252,12 @@ bool ignored(int signal_number)
 {
     struct sigaction before { };
     return sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN;
+}
+
+bool blocked(int signal_number)
+{
+    sigset_t mask;
+    return sigprocmask(SIG_BLOCK, nullptr, &mask) == 0 && sigismember(&mask, signal_number) == 1;
 }
 
 // SA_RESTART: a read or a mode change that the stop interrupted goes on.
@@ -272,18 +281,30 @@ void leave_wait_mode_at_exit()
 // A job in the background leaves the terminal to its shell, whose mode it
 // has then, not the user's. Its wait stops it (SIGTTIN), as a read there
 // would, until it is brought to the foreground; false while it stays behind.
+// Where that read would fail instead, the terminal is closed to it: with
+// SIGTTIN ignored or blocked (sent all the same, it would stop only the rest
+// of a pipeline), and in an orphaned group, where the kernel discards the stop
+// (no SIGCONT follows) and no shell can bring the job back.
 bool wait_for_foreground(int fd)
 {
     if (!in_background(fd))
         return true;
-    kill(0, SIGTTIN);
-    return !in_background(fd);
+    if (!ignored(SIGTTIN) && !blocked(SIGTTIN)) {
+        continued = 0;
+        kill(0, SIGTTIN);
+        bool behind = in_background(fd);
+        if (!behind || continued != 0)
+            return !behind;
+    }
+    take_as_closed();
+    return false;
 }
 
 // The first call reads the user's mode and sets the wait's; every later one
 // checks that the wait's mode still holds.
 bool hold_wait_mode(int fd)
 {
+    prepare_job_control();
     if (!wait_for_foreground(fd))
         return false;
     ModeSignalsHeld held;
@@ -300,7 +321,6 @@ bool hold_wait_mode(int fd)
         return false;
     user_mode = mode;
     posix::prepare_ending_signals();
-    prepare_job_control();
     if (!exit_restore_registered) {
         exit_restore_registered = true;
         std::atexit(leave_wait_mode_at_exit);
@@ -347,8 +367,8 @@ void read_pending(int fd)
         ssize_t got = read(fd, bytes + size, sizeof bytes - size);
         if (got < 0 && errno == EINTR)
             continue;
-        // A read from the background that the kernel refuses (an orphaned
-        // group, SIGTTIN ignored or blocked): it cannot read again.
+        // A read from the background that the kernel refuses, as the wait for
+        // the foreground does, should the job have gone there since.
         if (got < 0 && errno == EIO)
             take_as_closed();
         if (got <= 0)
