@@ -308,7 +308,8 @@ bool hold_wait_mode(int fd)
     if (!wait_for_foreground(fd))
         return false;
     ModeSignalsHeld held;
-    // A close event came: its handler has put the user's mode back for good.
+    // A close event came since the peek's check: its handler has put the
+    // user's mode back for good.
     if (received_event != 0)
         return false;
     if (wait_mode_fd == fd) {
@@ -367,8 +368,9 @@ void read_pending(int fd)
         ssize_t got = read(fd, bytes + size, sizeof bytes - size);
         if (got < 0 && errno == EINTR)
             continue;
-        // A read from the background that the kernel refuses, as the wait for
-        // the foreground does, should the job have gone there since.
+        // The kernel refuses a read from the background where the wait for
+        // the foreground takes the terminal as closed (an orphaned group,
+        // SIGTTIN ignored or blocked), should the job have gone there since.
         if (got < 0 && errno == EIO)
             take_as_closed();
         if (got <= 0)
