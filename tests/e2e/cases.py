@@ -578,6 +578,10 @@ def case_options(program, build):
             if args == ["--help"]:
                 for needle in ("Data folder", LIST_FILE, "Exit status", "--version"):
                     check(needle in result.stdout, "--help does not say {!r}".format(needle))
+        # Start-up holds a closed standard output on /dev/null, which takes the text without a word.
+        closed = subprocess.run(["sh", "-c", 'exec "$0" --version >&-', program.exe], cwd=data_dir,
+                                env=program.env, stdin=subprocess.DEVNULL, timeout=10)
+        check(closed.returncode == 1, "--version >&-: exit status {}".format(closed.returncode))
 
 
 def terminal_modes(session):

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_support.h"
 
 #ifndef AOL_VERSION
 #error "AOL_VERSION names the program's version; the build defines it"
@@ -30,7 +31,8 @@ constexpr std::string_view USAGE = "Usage: autooverridelist [--help | --version]
                                    "  --help     show this help and exit\n"
                                    "  --version  show the version and exit\n"
                                    "\n"
-                                   "Exit status: 0 after a run, a failed one included; 2 for a bad argument.\n"
+                                   "Exit status: 0 after a run, a failed one included; 1 when --help or\n"
+                                   "--version cannot write its text; 2 for a bad argument.\n"
                                    "See autooverridelist(1).\n";
 
 int kept_argc = 0;
@@ -47,9 +49,12 @@ bool write_all(int fd, std::string_view text)
     return true;
 }
 
+// A standard output closed at start is held on /dev/null, which would take
+// the text without a word: it has not been written all the same.
 [[noreturn]] void answer(std::string_view text)
 {
-    std::exit(write_all(STDOUT_FILENO, text) ? EXIT_SUCCESS : WRITE_FAILURE_STATUS);
+    bool answered = !posix::std_descriptor_was_closed(STDOUT_FILENO) && write_all(STDOUT_FILENO, text);
+    std::exit(answered ? EXIT_SUCCESS : WRITE_FAILURE_STATUS);
 }
 
 [[noreturn]] void refuse(std::string_view argument)
