@@ -589,6 +589,10 @@ def case_options(program, build):
                 for needle in ("Data folder", LIST_FILE, "Exit status", "--version", "--no-wait", "--quiet",
                                "--output=FILE", "autooverridelist -nq -o ~/Games/Tarnvale/Overridelist.txt "):
                     check(needle in result.stdout, "--help does not say {!r}".format(needle))
+        # Start-up holds a closed standard output on /dev/null, which takes the text without a word.
+        closed = subprocess.run(["sh", "-c", 'exec "$0" --version >&-', program.exe], cwd=data_dir,
+                                env=program.env, stdin=subprocess.DEVNULL, timeout=10)
+        check(closed.returncode == 1, "--version >&-: exit status {}".format(closed.returncode))
 
 
 def run_script(program, args, cwd, **options):

@@ -18,6 +18,7 @@
 #include "platform/platform.h"
 #include "platform/posix/list_file.h"
 #include "platform/posix/names.h"
+#include "platform/posix/posix_support.h"
 
 #ifndef AOL_VERSION
 #error "AOL_VERSION names the program's version; the build defines it"
@@ -53,7 +54,8 @@ constexpr std::string_view USAGE = "Usage: autooverridelist [OPTION]... [DATA_DI
                                    "\n"
                                    "Exit status: 0 after a run without arguments, a failed one included. Given\n"
                                    "an option or DATA_DIR: 0 when the list was written whole, 1 when it could\n"
-                                   "not be; 2 for a bad argument.\n"
+                                   "not be. 1 when --help or --version cannot write its text, 2 for a bad\n"
+                                   "argument.\n"
                                    "See autooverridelist(1).\n";
 
 int kept_argc = 0;
@@ -74,9 +76,12 @@ bool write_all(int fd, std::string_view text)
     return true;
 }
 
+// A standard output closed at start is held on /dev/null, which would take
+// the text without a word: it has not been written all the same.
 [[noreturn]] void answer(std::string_view text)
 {
-    std::exit(write_all(STDOUT_FILENO, text) ? EXIT_SUCCESS : WRITE_FAILURE_STATUS);
+    bool answered = !posix::std_descriptor_was_closed(STDOUT_FILENO) && write_all(STDOUT_FILENO, text);
+    std::exit(answered ? EXIT_SUCCESS : WRITE_FAILURE_STATUS);
 }
 
 [[noreturn]] void refuse(std::string_view what, std::string_view argument)
