@@ -54,24 +54,14 @@ FILE* list = nullptr;
 std::string list_path;  // as it was opened
 bool failed = false;
 
-// Every signal held off for its lifetime, so that no handler removes the new
-// file between its creation and its record, or between its rename and the
-// record's end.
-class SignalsHeld {
-public:
-    SignalsHeld()
-    {
-        sigset_t all;
-        sigfillset(&all);
-        sigprocmask(SIG_BLOCK, &all, &before_);
-    }
-    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-private:
-    sigset_t before_;
-};
+// No handler removes the new file between its creation and its record, or
+// between its rename and the record's end.
+sigset_t all_signals()
+{
+    sigset_t all;
+    sigfillset(&all);
+    return all;
+}
 
 FILE* file_of(Stream* stream)
 {
@@ -173,7 +163,7 @@ void finish_new_file()
 {
     int error = 0;
     {
-        SignalsHeld held;
+        posix::SignalsHeld held(all_signals());
         if (!failed && rename(new_file, target->path.c_str()) != 0)
             error = errno;
         if (failed || error != 0)
@@ -283,7 +273,7 @@ FILE* open_beside_list_target()
     int fd;
     int error;
     {
-        SignalsHeld held;
+        posix::SignalsHeld held(all_signals());
         std::memcpy(new_file, pattern.c_str(), pattern.size() + 1);
         fd = mkstemp(new_file);
         error = errno;

@@ -3,6 +3,8 @@
 // process.
 #pragma once
 
+#include <signal.h>
+
 #include <cstdint>
 #include <string>
 
@@ -15,6 +17,19 @@ inline Handle handle_for_fd(int fd)
 {
     return reinterpret_cast<Handle>(static_cast<intptr_t>(fd) + 1);
 }
+
+// The signals of a set held off for the object's lifetime, so that their
+// handlers never run in the middle of what the main thread does meanwhile.
+class SignalsHeld {
+public:
+    explicit SignalsHeld(const sigset_t& held) { sigprocmask(SIG_BLOCK, &held, &before_); }
+    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t before_;
+};
 
 inline int fd_of(Handle handle)
 {

@@ -130,24 +130,6 @@ sigset_t mode_signals()
     return signals;
 }
 
-// Those handlers wait while the main thread checks and sets the mode: one
-// that put the user's mode back between the check and the set would find it
-// undone, and nothing would put it back again.
-class ModeSignalsHeld {
-public:
-    ModeSignalsHeld()
-    {
-        sigset_t held = mode_signals();
-        sigprocmask(SIG_BLOCK, &held, &before_);
-    }
-    ~ModeSignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
-    ModeSignalsHeld(const ModeSignalsHeld&) = delete;
-    ModeSignalsHeld& operator=(const ModeSignalsHeld&) = delete;
-
-private:
-    sigset_t before_;
-};
-
 // The close event, from the main thread, for a terminal that cannot be read
 // any more: the next poll reports it.
 void take_as_closed()
@@ -311,7 +293,10 @@ bool hold_wait_mode(int fd)
     prepare_job_control();
     if (!wait_for_foreground(fd))
         return false;
-    ModeSignalsHeld held;
+    // Those handlers wait while the mode is checked and set: one that put the
+    // user's mode back between the check and the set would find it undone,
+    // and nothing would put it back again.
+    posix::SignalsHeld held(mode_signals());
     // A close event came since the peek's check: its handler has put the
     // user's mode back for good.
     if (received_event != 0)
