@@ -29,6 +29,24 @@ int at_exit(void (*function)());
 // the runtime's streams and ends the process with the status.
 [[noreturn]] void exit_process(int32_t status);
 
+// ---- How the run goes -------------------------------------------------------
+
+// What the main sequence does otherwise than in the plain run, which the
+// defaults describe. Only the native program's options change them.
+struct RunSettings {
+    // The key prompt and the two key waits; without them the run goes
+    // straight from the banner to the end.
+    bool key_waits = true;
+    // The list file's full name, in the ANSI code page, where the list goes
+    // to a file of the user's choosing instead of NewOverridelist.txt in the
+    // start folder: the report then names it and asks for no renaming. The
+    // list file is still opened by its usual name; the platform writes it
+    // where this says.
+    const char* list_file = nullptr;
+};
+
+const RunSettings& run_settings();
+
 // ---- Wildcard search (the runtime library's _findfirst family) -------------
 
 // The runtime library's _finddata_t, field for field.
@@ -166,9 +184,9 @@ uint32_t control_fp(uint32_t new_value, uint32_t mask);
 void keep_main_args(int argc, char** argv);
 
 // __getmainargs with wildcard expansion, then __p__environ. The native
-// program answers its options here, before anything is prepared or written:
-// --help and --version print and end the process, and any other argument
-// ends it with status 2.
+// program takes its options here, before anything is prepared or written:
+// --help and --version print and end the process, a bad argument ends it
+// with status 2, and the others set what run_settings() answers.
 void fetch_main_args();
 
 using SignalHandler = void (*)(int);

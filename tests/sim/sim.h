@@ -163,6 +163,8 @@ int32_t raise_fault(uint32_t exception_code);
 // Dispositions read and set without a call in the log; SIG_DFL until set.
 platform::SignalHandler signal_disposition(int signal_number);
 void set_signal_disposition(int signal_number, platform::SignalHandler handler);
+// What run_settings answers; the defaults (the plain run) until set.
+void set_run_settings(const platform::RunSettings& settings);
 // The floating-point control word in _controlfp's terms; FNINIT sets the
 // word that start-up leaves, 0x0008001F.
 uint32_t control_word();

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/options.h"
 #include "platform/posix/posix_support.h"
 #include "platform/posix/terminal_text.h"
 
@@ -140,11 +141,11 @@ void gather_converted(std::string_view ansi)
 }  // namespace
 
 // A stream closed at start has no handle, as a Windows process started
-// without that standard handle.
+// without that standard handle; nor has standard output under -q.
 Handle get_std_handle(int32_t which)
 {
     int fd = which == STD_INPUT ? STDIN_FILENO : which == STD_OUTPUT ? STDOUT_FILENO : -1;
-    if (fd < 0 || posix::std_descriptor_was_closed(fd))
+    if (fd < 0 || posix::std_descriptor_was_closed(fd) || (fd == STDOUT_FILENO && posix::options().quiet))
         return nullptr;
     return posix::handle_for_fd(fd);
 }

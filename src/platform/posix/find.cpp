@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/list_file.h"
 #include "platform/posix/names.h"
 #include "platform/posix/order_key.h"
 #include "platform/posix/posix_support.h"
@@ -268,9 +269,11 @@ bool read_directory(const std::string& directory, std::string_view wildcard, Sea
         }
     }
     std::size_t first_sorted = search.entries.size();
+    // The list file that -o names is no mod file, even inside the tree.
+    std::vector<std::string_view> list_entries = posix::list_entries_in(dirfd(stream.get()));
     while (const dirent* entry = readdir(stream.get())) {
         std::string_view native = entry->d_name;
-        if (native == "." || native == "..")
+        if (native == "." || native == ".." || std::ranges::find(list_entries, native) != list_entries.end())
             continue;
         std::size_t mark = search.text.size();
         Entry item{ 0, search.append(native), {}, {}, 0 };

@@ -28,6 +28,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/posix/list_file.h"
 #include "platform/posix/posix_support.h"
 
 namespace platform {
@@ -129,24 +130,6 @@ sigset_t mode_signals()
     return signals;
 }
 
-// Those handlers wait while the main thread checks and sets the mode: one
-// that put the user's mode back between the check and the set would find it
-// undone, and nothing would put it back again.
-class ModeSignalsHeld {
-public:
-    ModeSignalsHeld()
-    {
-        sigset_t held = mode_signals();
-        sigprocmask(SIG_BLOCK, &held, &before_);
-    }
-    ~ModeSignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
-    ModeSignalsHeld(const ModeSignalsHeld&) = delete;
-    ModeSignalsHeld& operator=(const ModeSignalsHeld&) = delete;
-
-private:
-    sigset_t before_;
-};
-
 // The close event, from the main thread, for a terminal that cannot be read
 // any more: the next poll reports it.
 void take_as_closed()
@@ -167,11 +150,13 @@ void reassert_wait_mode(int fd)
 
 // ---- Signal handlers
 
-// The terminal as the user had it, then the signal's default, which ends the
-// process: at once from the main thread, on the handler's return from one.
+// The terminal as the user had it, an unfinished list file gone, then the
+// signal's default, which ends the process: at once from the main thread, on
+// the handler's return from one.
 void end_with_default(int signal_number)
 {
     leave_wait_mode();
+    posix::remove_unfinished_list();
     std::signal(signal_number, SIG_DFL);
     raise(signal_number);
 }
@@ -196,6 +181,7 @@ void on_signal(int signal_number)
 void on_fault(int signal_number)
 {
     leave_wait_mode();
+    posix::remove_unfinished_list();
     std::signal(signal_number, SIG_DFL);
     raise(signal_number);
 }
@@ -307,7 +293,10 @@ bool hold_wait_mode(int fd)
     prepare_job_control();
     if (!wait_for_foreground(fd))
         return false;
-    ModeSignalsHeld held;
+    // Those handlers wait while the mode is checked and set: one that put the
+    // user's mode back between the check and the set would find it undone,
+    // and nothing would put it back again.
+    posix::SignalsHeld held(mode_signals());
     // A close event came since the peek's check: its handler has put the
     // user's mode back for good.
     if (received_event != 0)
