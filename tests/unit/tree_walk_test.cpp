@@ -92,6 +92,33 @@ TEST_F(TreeWalkTest, PlainEntryWithNoAttributesIsAlsoWalkedInto)
     EXPECT_EQ(sim::open_search_handles(), 0);
 }
 
+// A walk that meets no folder link makes only its searches and the list's
+// writes: the same calls, in the same order, as ever.
+TEST_F(TreeWalkTest, AWalkWithoutLinksMakesOnlyItsSearchesAndWrites)
+{
+    file("top");
+    dir("A");
+    file("A\\a");
+    dir("A\\B");
+    dir("Video");
+    dir("Hidden", 0x12);
+    sim::clear_calls();
+    walk();
+    std::string calls;
+    for (const std::string& call : sim::calls())
+        calls += call + " ";
+    EXPECT_EQ(calls,
+        "_findfirst _findnext _findnext _findnext _findnext _findnext _findnext _findclose "     // the start's files
+        "_findfirst _findnext _findnext _findnext "                                              // its folders, to A
+        "_findfirst _findnext _findnext GetConsoleScreenBufferInfo WriteFile WriteFile fwrite "  // A's files
+        "_findnext _findnext _findclose "
+        "_findfirst _findnext _findnext _findnext "                                             // A's folders, to B
+        "_findfirst _findnext _findnext _findclose _findfirst _findnext _findnext _findclose "  // B
+        "_findnext _findclose "                                                                 // A's folders end
+        "_findnext _findnext _findnext _findclose "  // Video, Hidden, the end
+        "fflush ferror fclose ");
+}
+
 TEST_F(TreeWalkTest, StartLevelFilesAreNeverListed)
 {
     file("NewOverridelist.txt");
