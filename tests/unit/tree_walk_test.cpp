@@ -187,6 +187,64 @@ TEST_F(TreeWalkTest, AFolderRemovedWhileWalkedEndsItsSearchAndTheWalkGoesOn)
     }
 }
 
+// Folder links that lead back to a folder on the path are passed over: two to
+// the parent, one to the start folder. Followed, they would take the walk round
+// until its paths grew too long, twice as many at each turn. A link above the
+// start folder is walked, but for the start folder in it; a link that leads
+// nowhere is passed over.
+TEST_F(TreeWalkTest, AFolderLinkIsNotEnteredWhereItsFolderIsOnThePath)
+{
+    sim::limit_path_length(40);  // where a regression ends, soon
+    sim::add_subdirectory(ROOT);  // an entry of its parent's
+    sim::add_subdirectory("C:\\G\\Side");
+    sim::add_file("C:\\G\\Side\\s.dds");
+    sim::add_file("C:\\Out\\o.dds");
+    dir("A");
+    file("A\\a.dds");
+    sim::add_link(ROOT + "\\A\\up1", ROOT);
+    sim::add_link(ROOT + "\\A\\up2", ROOT);
+    dir("A\\B");
+    file("A\\B\\b.dds");
+    sim::add_link(ROOT + "\\A\\B\\top", ROOT);
+    dir("A\\U");
+    sim::add_link(ROOT + "\\A\\U\\above", "C:\\G");
+    sim::add_link(ROOT + "\\A\\out", "C:\\Out");
+    sim::add_link(ROOT + "\\A\\gone", "C:\\Nowhere");
+    dir("Z");
+    file("Z\\z.dds");
+    EXPECT_EQ(
+        walk(), (std::vector<std::string>{ "A/a.dds", "A/B/b.dds", "A/U/above/Side/s.dds", "A/out/o.dds", "Z/z.dds" }));
+    EXPECT_EQ(sim::open_search_handles(), 0);
+    // One for each link and each folder below one, and one for each folder
+    // above the first link met: the start folder, A, B and U.
+    EXPECT_EQ(sim::count_calls("GetFileInformationByHandle"), 6 + 2 + 4);
+}
+
+// A folder whose identity cannot be read may be one on the path: a link to it
+// is passed over, and so is every link below a folder above that cannot be
+// identified. Plain folders are walked all the same.
+TEST_F(TreeWalkTest, AFolderLinkThatCannotBeIdentifiedIsPassedOver)
+{
+    for (const std::string& refused : { std::string("C:\\Far"), ROOT }) {
+        SCOPED_TRACE(refused);
+        restart();
+        start();
+        sim::add_file("C:\\Out\\o.dds");
+        sim::add_file("C:\\Far\\f.dds");
+        dir("A");
+        sim::add_link(ROOT + "\\A\\out", "C:\\Out");
+        sim::add_link(ROOT + "\\A\\far", "C:\\Far");
+        dir("A\\B");
+        file("A\\B\\b.dds");
+        sim::refuse_identity(refused);
+        std::vector<std::string> listed = walk();
+        if (refused == ROOT)
+            EXPECT_EQ(listed, (std::vector<std::string>{ "A/B/b.dds" }));
+        else
+            EXPECT_EQ(listed, (std::vector<std::string>{ "A/out/o.dds", "A/B/b.dds" }));
+    }
+}
+
 // Names as a search returns them after best fit: fullwidth dots and a
 // fullwidth backslash become "..\\..", which the platform would resolve to the
 // folder above the start folder; names of dots and spaces only name the folder
