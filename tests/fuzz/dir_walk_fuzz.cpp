@@ -22,7 +22,8 @@
 
 namespace {
 
-const std::string ROOT = "C:\\G\\Data";
+const std::string PARENT = "C:\\G";
+const std::string ROOT = PARENT + "\\Data";
 constexpr int MAX_ENTRIES = 80;
 constexpr int MAX_DEPTH = 7;
 constexpr int MAX_CALLS = 200;
@@ -107,12 +108,16 @@ void build_directory(FuzzedDataProvider& data, const std::string& path, int dept
         if (!names.insert(entry.name).second)
             continue;
         // A folder with the link bit is a link; its high bits pick the
-        // target: a folder made before, the start folder's parent or none.
+        // target: a folder made before (the start folder's parent among
+        // them), or none.
         if ((entry.attrib & (A_REPARSE_POINT | sim::DIR_ATTRIB)) == (A_REPARSE_POINT | sim::DIR_ATTRIB)
             && links.size() < MAX_LINKS) {
-            std::vector<std::string> targets{ "C:\\G", "C:\\Nowhere" };
+            std::vector<std::string> targets{ "C:\\Nowhere" };
             for (const auto& [folder, _] : tree)
                 targets.push_back(resolved(folder));
+            // Its low bits are a plain folder's: a hidden or read-only one is
+            // passed over before it is looked at as a link.
+            entry.attrib = (entry.attrib & ~0xFFu) | sim::DIR_ATTRIB;
             std::string link = path + "\\" + entry.name;
             links[link] = targets[(entry.attrib >> 16) % targets.size()];
             sim::add_link(link, links[link], entry.attrib);
@@ -286,7 +291,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size)
     tree.clear();
     links.clear();
     bool dots = data.ConsumeBool();
-    sim::add_directory(ROOT, dots);
+    // The start folder in its parent, where a link above it leads.
+    sim::add_entry(ROOT, sim::DIR_ATTRIB, dots);
+    tree[PARENT] = { { ".", 0x10 }, { "..", 0x10 }, { "Data", 0x10 } };
     tree[ROOT] = dots ? std::vector<Entry>{ { ".", 0x10 }, { "..", 0x10 } } : std::vector<Entry>{};
     int budget = MAX_ENTRIES;
     build_directory(data, ROOT, 1, budget);
