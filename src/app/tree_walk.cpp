@@ -46,7 +46,7 @@ bool is_excluded(const std::string& name)
 struct Level {
     Level* above;
     std::size_t path_length;  // of its path, which begins the paths below it
-    bool through_link;
+    bool through_link;        // reached through a link, or below one
     bool identified;
     platform::FolderId id;
 };
@@ -58,8 +58,8 @@ bool identify(Level& level, const std::string& path)
     return level.identified;
 }
 
-// Whether the folder may be one above it; a folder that cannot be identified,
-// or one above it that cannot, may be.
+// Whether the folder, at the end of the path, may be one above it; a folder
+// that cannot be identified, or one above it that cannot, may be.
 bool may_be_on_path(Level& folder, const std::string& path)
 {
     if (!identify(folder, path))

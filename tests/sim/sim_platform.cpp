@@ -97,7 +97,8 @@ std::string leaf_of(const std::string& path)
 
 // The directory that a search's path names, resolved as Windows resolves it:
 // ".." goes up, and trailing dots and spaces are stripped from every part, so
-// that a part of nothing else names the directory it stands in.
+// that a part of nothing else names the directory it stands in; then the
+// links on the way are followed.
 std::string resolved(const std::string& path)
 {
     std::vector<std::string> parts;
@@ -115,18 +116,17 @@ std::string resolved(const std::string& path)
         if (!part.empty())
             parts.push_back(part);
     }
-    // Links are followed part by part; a chain of them that never ends in a
-    // folder leads nowhere.
-    std::string path_so_far;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        path_so_far += (i == 0 ? "" : "\\") + parts[i];
-        for (int hops = 0; state.links.count(path_so_far); ++hops) {
+    // A chain of links that never ends in a folder leads nowhere.
+    std::string folder;
+    for (const std::string& part : parts) {
+        folder += (folder.empty() ? "" : "\\") + part;
+        for (int hops = 0; state.links.count(folder); ++hops) {
             if (hops == 32)
                 return {};
-            path_so_far = state.links[path_so_far];
+            folder = state.links.at(folder);
         }
     }
-    return path_so_far;
+    return folder;
 }
 
 platform::FindData entry(const std::string& name, uint32_t attrib)
