@@ -66,6 +66,21 @@ SearchHandle find_first(const char* pattern, FindData* data);
 int find_next(SearchHandle handle, FindData* data);  // 0 while entries remain
 int find_close(SearchHandle handle);
 
+// ---- Folder identity (CreateFileA, GetFileInformationByHandle, CloseHandle) -
+
+// What tells a folder from every other, whatever path leads to it: its
+// volume's serial number and its index there.
+struct FolderId {
+    uint64_t volume;
+    uint64_t index;
+    bool operator==(const FolderId&) const = default;
+};
+
+// The identity of the folder that a path ending in the separator names, as a
+// search of a pattern in it would reach it, links followed; false where it
+// cannot be opened or read.
+bool identify_folder(const char* path, FolderId* id);
+
 // ---- Buffered streams (the runtime library's stdio) ------------------------
 
 struct Stream;  // opaque: a FILE of the runtime library

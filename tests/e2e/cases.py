@@ -69,7 +69,13 @@ def check_list(data_dir, expected):
     check(got == want, "list file holds:\n{!r}\nexpected:\n{!r}".format(got, want))
 
 
-def start_and_pass_banner(session, data_dir, list_exists=False):
+# Far more than the list of any tree the tests make: where a tree holds folder links, a walk that goes
+# round ends here, and the test with it, not when the disk is full.
+LIST_LIMIT = 1024 * 1024
+
+
+def start_and_pass_banner(session, data_dir, list_exists=False, list_limit=None):
+    """The banner, then a key; with list_limit, the list file may not grow past that many bytes."""
     screen = session.wait_for(KEY_PROMPT)
     banner = [RULE_LINE, BANNER, PLACEMENT_HINT, RULE_LINE, KEY_PROMPT]
     check(find_in_order(screen, banner) >= 0, "banner incomplete or out of order", session)
@@ -77,6 +83,8 @@ def start_and_pass_banner(session, data_dir, list_exists=False):
     if not list_exists:
         check(not os.path.lexists(os.path.join(data_dir, LIST_FILE)), "list file exists before the first key")
     check(session.is_running(), "process ended at the first prompt", session)
+    if list_limit:
+        session.limit_file_size(list_limit)
     session.press_key()
 
 
@@ -100,10 +108,18 @@ def report_lines(program, data_dir):
     return [CR_LINE, RULE_LINE, report_line, NAME_NOTICE, RENAME_NOTICE, RULE_LINE]
 
 
-def expect_report(session, data_dir):
+def expect_report(session, data_dir, list_limit=None):
+    """Waits for the whole report; with list_limit, gives up at once when the list file reaches it."""
     report = report_lines(session.program, data_dir)[1:]
-    # The banner may have scrolled away; the report is whole once its closing rule is there.
-    session.wait_until("the report", lambda screen: find_in_order(screen, report, after_prompt(screen)) >= 0)
+    list_path = os.path.join(data_dir, LIST_FILE)
+
+    def shown(screen):
+        if list_limit and os.path.exists(list_path):
+            check(os.path.getsize(list_path) < list_limit, "the list reached {} bytes".format(list_limit), session)
+        # The banner may have scrolled away; the report is whole once its closing rule is there.
+        return find_in_order(screen, report, after_prompt(screen)) >= 0
+
+    session.wait_until("the report", shown)
     check(session.is_running(), "process ended before the second key", session)
 
 
@@ -113,11 +129,11 @@ def finish(session, key="x"):
     check(status == 0, "exit status {} instead of 0".format(status), session)
 
 
-def run_dialogue(program, data_dir, name, height=PANE_HEIGHT, on_report=None):
+def run_dialogue(program, data_dir, name, height=PANE_HEIGHT, on_report=None, list_limit=None):
     """Runs the whole dialogue in data_dir: a key at the banner, the report, a key to close it."""
     with Session(program, data_dir, name, height=height) as session:
-        start_and_pass_banner(session, data_dir)
-        expect_report(session, data_dir)
+        start_and_pass_banner(session, data_dir, list_limit=list_limit)
+        expect_report(session, data_dir, list_limit)
         if on_report:
             on_report(session)
         finish(session)
@@ -200,12 +216,13 @@ WALK_TREE = ["Meshes/Walk/m{:03}.nif".format(i) for i in range(300)]
 
 def build_links(data_dir):
     """The links that both programs follow alike: a folder in the tree walked again by a link beside it,
-    a folder outside the tree (the sample), a link to a file, and links that lead nowhere."""
+    a folder outside the tree (the sample), a link to a file, and links that lead nowhere; and those
+    both pass over: two links to the parent folder and one to the start folder."""
     make_files(data_dir, ["A/a.txt", "A/Sub/s.txt", "B/b.txt"])
-    links = {"toA": "../A", "sample": os.path.abspath(SAMPLE_DIR), "file.txt": "b.txt", "gone": "nowhere",
-             "loop": "loop"}
+    links = {"B/toA": "../A", "B/sample": os.path.abspath(SAMPLE_DIR), "B/file.txt": "b.txt", "B/gone": "nowhere",
+             "B/loop": "loop", "A/Sub/up1": "..", "A/Sub/up2": "..", "A/Sub/top": "../.."}
     for link, target in links.items():
-        os.symlink(target, os.path.join(data_dir, "B", link))
+        os.symlink(target, os.path.join(data_dir, *link.split("/")))
     sample = ["B/sample/Tarnvale.bsa", "B/sample/Tarnvale.esm"] + ["B/sample/" + e for e in SAMPLE_EXPECTED]
     return ["A/a.txt", "A/Sub/s.txt", "B/b.txt", "B/file.txt"] + sample + ["B/toA/a.txt", "B/toA/Sub/s.txt"]
 

@@ -27,6 +27,7 @@ from cases import (
     BANNER_LINES,
     KEY_PROMPT,
     LIST_FILE,
+    LIST_LIMIT,
     NAME_NOTICE,
     NOT_A_KEY_SECONDS,
     REPORT_FIRST,
@@ -491,7 +492,7 @@ def run_links(program, files, links, expected, outside=()):
         make_files(root, outside)
         for link, target in links.items():
             os.symlink(target.format(root=root), os.path.join(data_dir, *link.split("/")))
-        run_dialogue(program, data_dir, "links")
+        run_dialogue(program, data_dir, "links", list_limit=LIST_LIMIT)
         check_list(data_dir, expected)
 
 
@@ -650,17 +651,15 @@ ROWS = [
         None, "e2e.native.hangup"),
     Row("resize", "the terminal resized during the walk", "no effect on the list; no crash", "native", row_resize),
     Row("links_to_parent", "two folder links to the parent folder (A/up1 and A/up2 to ..)",
-        "passed over as folders that cannot be searched, the rest listed once (the exe under Wine follows "
-        "them until its paths pass 260 characters; the paths double at each level, so it runs almost for ever, "
-        "its list growing until the disk is full)",
-        "native", row_links_to_parent),
+        "passed over as folders that cannot be searched, the rest listed once (followed, they would double "
+        "the paths at each level until these passed 260 characters, the list growing until the disk is full)",
+        "both", row_links_to_parent),
     Row("link_two_up", "a folder link to the folder two levels up",
-        "passed over as a folder that cannot be searched (the exe under Wine goes round until its paths pass "
-        "260 characters, listing those folders again at each turn)", "native", row_link_two_up),
+        "passed over as a folder that cannot be searched (followed, it would list those folders again at "
+        "each turn until the paths passed 260 characters)", "both", row_link_two_up),
     Row("link_above_start", "a folder link to the start folder's parent",
-        "walked as a folder outside the tree, the start folder in it passed over (the exe under Wine walks "
-        "the start folder again through it, its own list file too, until its paths pass 260 characters)",
-        "native", row_link_above_start),
+        "walked as a folder outside the tree, the start folder in it passed over (followed, it would walk the "
+        "start folder again, its own list file too, at each turn)", "both", row_link_above_start),
     Row("link_outside", "a folder link to a folder outside the tree (absolute and relative)",
         "walked as a folder: its files listed through the link", "both", row_link_outside),
     Row("link_to_file", "a link to a file (in the tree and outside it)", "listed as a file", "both",

@@ -210,6 +210,10 @@ DirPtr open_folder(const std::string& path)
 // Only the device and inode can tell it, since the path through the link is
 // new every time.
 //
+// The walk passes such a link over itself, where the entry carries the link
+// bit; this catches the rest: bind mounts, and links on file systems that give
+// no entry types, whose entries read as plain folders.
+//
 // The walk goes depth first: the folders above the one it reads next are
 // those read before whose paths begin its path, and the others are dropped
 // at each read. Those paths are prefixes of one another, so each folder keeps
@@ -423,22 +427,32 @@ bool is_valid_folder_path(std::string_view path)
         [](char c) { return static_cast<unsigned char>(c) < 0x20 || std::strchr("*?\"<>|", c) != nullptr; });
 }
 
-SearchPtr read_search(std::string_view text)
+// The folder a pattern searches, as the file system names it, and the pattern's
+// last part; false where Wine would search no folder.
+bool split_pattern(std::string_view text, std::string* directory, std::string_view* wildcard)
 {
     const posix::NameConverter& converter = posix::names();
-    std::string directory;
-    std::string_view pattern = within_start_folder(text, &directory);
+    std::string_view pattern = within_start_folder(text, directory);
     std::size_t end = folder_part_end(pattern, converter);
     std::string below = converter.to_utf8(pattern.substr(0, end));
     std::replace(below.begin(), below.end(), '\\', '/');
     if (!is_valid_folder_path(below))
-        return nullptr;
-    directory += below;
-    if (directory.empty())
-        directory = ".";
+        return false;
+    *directory += below;
+    if (directory->empty())
+        *directory = ".";
+    *wildcard = pattern.substr(end);
+    return true;
+}
 
+SearchPtr read_search(std::string_view text)
+{
+    std::string directory;
+    std::string_view wildcard;
+    if (!split_pattern(text, &directory, &wildcard))
+        return nullptr;
     SearchPtr search = new_search();
-    if (!read_directory(directory, pattern.substr(end), *search) || search->entries.empty())
+    if (!read_directory(directory, wildcard, *search) || search->entries.empty())
         return nullptr;
     search->pattern = text;
     return search;
@@ -483,6 +497,27 @@ int find_close(SearchHandle handle)
     if (!search->second_pass && search->next >= search->entries.size())
         kept = std::move(search);
     return 0;
+}
+
+bool identify_folder(const char* path, FolderId* id)
+{
+    try {
+        // The folder is found as a search in it finds it: a link that its
+        // search would follow must not be refused, nor one passed over here
+        // that the search would take round.
+        std::string directory;
+        std::string_view rest;
+        struct stat info;
+        if (!split_pattern(path, &directory, &rest) || !rest.empty())
+            return false;
+        DirPtr stream = open_folder(directory);
+        if (!stream || fstat(dirfd(stream.get()), &info) != 0)
+            return false;
+        *id = FolderId{ info.st_dev, info.st_ino };
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 }  // namespace platform
