@@ -30,6 +30,8 @@ constexpr std::string_view REPORT_FIRST = "The file has been written to the '";
 constexpr std::string_view REPORT_LAST = "' directory.";
 constexpr std::string_view NAME_NOTICE = "The new file's name should be NewOverridelist.txt";
 constexpr std::string_view RENAME_NOTICE = "Rename it Overridelist.txt and move it to your Tarnvale directory.";
+constexpr std::string_view FILE_REPORT_FIRST = "The file has been written to '";
+constexpr std::string_view FILE_REPORT_LAST = "'.";
 
 constexpr uint32_t CURRENT_DIRECTORY_BUFFER = 260;
 constexpr int CURRENT_DIRECTORY_READS = 3;
@@ -52,10 +54,16 @@ std::string current_directory()
     return {};
 }
 
+void await_key()
+{
+    if (platform::run_settings().key_waits)
+        wait_key();
+}
+
 [[noreturn]] void fail_and_end(std::string_view prefix, int32_t error)
 {
     print_line(std::string(prefix) + std::to_string(error));
-    wait_key();
+    await_key();
     end_process(0);
 }
 
@@ -68,9 +76,12 @@ void main_sequence()
     std::string start = current_directory();
     root_dir = (start.empty() ? "." : start) + platform::PATH_SEPARATOR;
 
-    for (std::string_view line : { RULE_LINE, BANNER, PLACEMENT_HINT, RULE_LINE, CR_LINE, KEY_PROMPT })
+    const platform::RunSettings& settings = platform::run_settings();
+    for (std::string_view line : { RULE_LINE, BANNER, PLACEMENT_HINT, RULE_LINE, CR_LINE })
         print_line(line);
-    wait_key();
+    if (settings.key_waits)
+        print_line(KEY_PROMPT);
+    await_key();
 
     list_file_number = find_free_file_number();
     int32_t error = open_channel(
@@ -89,10 +100,15 @@ void main_sequence()
 
     print_line(CR_LINE);
     print_line(RULE_LINE);
-    print_line(std::string(REPORT_FIRST) + root_dir + std::string(REPORT_LAST));
-    print_line(NAME_NOTICE);
-    print_line(RENAME_NOTICE);
+    if (settings.list_file) {
+        // Written where the game reads it: nothing is left to rename.
+        print_line(std::string(FILE_REPORT_FIRST) + settings.list_file + std::string(FILE_REPORT_LAST));
+    } else {
+        print_line(std::string(REPORT_FIRST) + root_dir + std::string(REPORT_LAST));
+        print_line(NAME_NOTICE);
+        print_line(RENAME_NOTICE);
+    }
     print_line(RULE_LINE);
-    wait_key();
+    await_key();
     end_process(0);
 }

@@ -29,6 +29,24 @@ int at_exit(void (*function)());
 // the runtime's streams and ends the process with the status.
 [[noreturn]] void exit_process(int32_t status);
 
+// ---- How the run goes -------------------------------------------------------
+
+// What the main sequence does otherwise than in the plain run, which the
+// defaults describe. Only the native program's options change them.
+struct RunSettings {
+    // The key prompt and the two key waits; without them the run goes
+    // straight from the banner to the end.
+    bool key_waits = true;
+    // The list file's full name, in the ANSI code page, where the list goes
+    // to a file of the user's choosing instead of NewOverridelist.txt in the
+    // start folder: the report then names it and asks for no renaming. The
+    // list file is still opened by its usual name; the platform writes it
+    // where this says.
+    const char* list_file = nullptr;
+};
+
+const RunSettings& run_settings();
+
 // ---- Wildcard search (the runtime library's _findfirst family) -------------
 
 // The runtime library's _finddata_t, field for field.
@@ -47,6 +65,21 @@ inline constexpr SearchHandle SEARCH_FAILED = -1;
 SearchHandle find_first(const char* pattern, FindData* data);
 int find_next(SearchHandle handle, FindData* data);  // 0 while entries remain
 int find_close(SearchHandle handle);
+
+// ---- Folder identity (CreateFileA, GetFileInformationByHandle, CloseHandle) -
+
+// What tells a folder from every other, whatever path leads to it: its
+// volume's serial number and its index there.
+struct FolderId {
+    uint64_t volume;
+    uint64_t index;
+    bool operator==(const FolderId&) const = default;
+};
+
+// The identity of the folder that a path ending in the separator names, as a
+// search of a pattern in it would reach it, links followed; false where it
+// cannot be opened or read.
+bool identify_folder(const char* path, FolderId* id);
 
 // ---- Buffered streams (the runtime library's stdio) ------------------------
 
@@ -166,9 +199,9 @@ uint32_t control_fp(uint32_t new_value, uint32_t mask);
 void keep_main_args(int argc, char** argv);
 
 // __getmainargs with wildcard expansion, then __p__environ. The native
-// program answers its options here, before anything is prepared or written:
-// --help and --version print and end the process, and any other argument
-// ends it with status 2.
+// program takes its options here, before anything is prepared or written:
+// --help and --version print and end the process, a bad argument ends it
+// with status 2, and the others set what run_settings() answers.
 void fetch_main_args();
 
 using SignalHandler = void (*)(int);

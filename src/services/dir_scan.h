@@ -12,6 +12,8 @@ inline constexpr uint32_t A_HIDDEN = 0x02;
 inline constexpr uint32_t A_SYSTEM = 0x04;
 inline constexpr uint32_t A_SUBDIR = 0x10;
 inline constexpr uint32_t A_ARCH = 0x20;
+// A junction, a folder link or a mount point: the folder may lie anywhere.
+inline constexpr uint32_t A_REPARSE_POINT = 0x400;
 
 // One search. Zero-filled it is idle; there is no other initialisation.
 struct DirScan {

@@ -69,7 +69,13 @@ def check_list(data_dir, expected):
     check(got == want, "list file holds:\n{!r}\nexpected:\n{!r}".format(got, want))
 
 
-def start_and_pass_banner(session, data_dir, list_exists=False):
+# Far more than the list of any tree the tests make: where a tree holds folder links, a walk that goes
+# round ends here, and the test with it, not when the disk is full.
+LIST_LIMIT = 1024 * 1024
+
+
+def start_and_pass_banner(session, data_dir, list_exists=False, list_limit=None):
+    """The banner, then a key; with list_limit, the list file may not grow past that many bytes."""
     screen = session.wait_for(KEY_PROMPT)
     banner = [RULE_LINE, BANNER, PLACEMENT_HINT, RULE_LINE, KEY_PROMPT]
     check(find_in_order(screen, banner) >= 0, "banner incomplete or out of order", session)
@@ -77,6 +83,8 @@ def start_and_pass_banner(session, data_dir, list_exists=False):
     if not list_exists:
         check(not os.path.lexists(os.path.join(data_dir, LIST_FILE)), "list file exists before the first key")
     check(session.is_running(), "process ended at the first prompt", session)
+    if list_limit:
+        session.limit_file_size(list_limit)
     session.press_key()
 
 
@@ -100,10 +108,18 @@ def report_lines(program, data_dir):
     return [CR_LINE, RULE_LINE, report_line, NAME_NOTICE, RENAME_NOTICE, RULE_LINE]
 
 
-def expect_report(session, data_dir):
+def expect_report(session, data_dir, list_limit=None):
+    """Waits for the whole report; with list_limit, gives up at once when the list file reaches it."""
     report = report_lines(session.program, data_dir)[1:]
-    # The banner may have scrolled away; the report is whole once its closing rule is there.
-    session.wait_until("the report", lambda screen: find_in_order(screen, report, after_prompt(screen)) >= 0)
+    list_path = os.path.join(data_dir, LIST_FILE)
+
+    def shown(screen):
+        if list_limit and os.path.exists(list_path):
+            check(os.path.getsize(list_path) < list_limit, "the list reached {} bytes".format(list_limit), session)
+        # The banner may have scrolled away; the report is whole once its closing rule is there.
+        return find_in_order(screen, report, after_prompt(screen)) >= 0
+
+    session.wait_until("the report", shown)
     check(session.is_running(), "process ended before the second key", session)
 
 
@@ -113,11 +129,11 @@ def finish(session, key="x"):
     check(status == 0, "exit status {} instead of 0".format(status), session)
 
 
-def run_dialogue(program, data_dir, name, height=PANE_HEIGHT, on_report=None):
+def run_dialogue(program, data_dir, name, height=PANE_HEIGHT, on_report=None, list_limit=None):
     """Runs the whole dialogue in data_dir: a key at the banner, the report, a key to close it."""
     with Session(program, data_dir, name, height=height) as session:
-        start_and_pass_banner(session, data_dir)
-        expect_report(session, data_dir)
+        start_and_pass_banner(session, data_dir, list_limit=list_limit)
+        expect_report(session, data_dir, list_limit)
         if on_report:
             on_report(session)
         finish(session)
@@ -200,12 +216,13 @@ WALK_TREE = ["Meshes/Walk/m{:03}.nif".format(i) for i in range(300)]
 
 def build_links(data_dir):
     """The links that both programs follow alike: a folder in the tree walked again by a link beside it,
-    a folder outside the tree (the sample), a link to a file, and links that lead nowhere."""
+    a folder outside the tree (the sample), a link to a file, and links that lead nowhere; and those
+    both pass over: two links to the parent folder and one to the start folder."""
     make_files(data_dir, ["A/a.txt", "A/Sub/s.txt", "B/b.txt"])
-    links = {"toA": "../A", "sample": os.path.abspath(SAMPLE_DIR), "file.txt": "b.txt", "gone": "nowhere",
-             "loop": "loop"}
+    links = {"B/toA": "../A", "B/sample": os.path.abspath(SAMPLE_DIR), "B/file.txt": "b.txt", "B/gone": "nowhere",
+             "B/loop": "loop", "A/Sub/up1": "..", "A/Sub/up2": "..", "A/Sub/top": "../.."}
     for link, target in links.items():
-        os.symlink(target, os.path.join(data_dir, "B", link))
+        os.symlink(target, os.path.join(data_dir, *link.split("/")))
     sample = ["B/sample/Tarnvale.bsa", "B/sample/Tarnvale.esm"] + ["B/sample/" + e for e in SAMPLE_EXPECTED]
     return ["A/a.txt", "A/Sub/s.txt", "B/b.txt", "B/file.txt"] + sample + ["B/toA/a.txt", "B/toA/Sub/s.txt"]
 
@@ -546,20 +563,29 @@ def project_version():
 
 
 def case_options(program, build):
-    # --help and --version answer on standard output, anything else is refused on standard error
-    # with status 2; none of them writes the list or waits for a key (standard input is a terminal
-    # where no key comes, so a wait would hang until the timeout).
-    usage = "Usage: autooverridelist [--help | --version]\n"
+    # --help and --version answer on standard output; a bad argument is refused on standard error with
+    # status 2, a list file that cannot be replaced with status 1. None of them writes a list or waits
+    # for a key (standard input is a terminal where no key comes, so a wait would hang until the
+    # timeout).
+    usage = "Usage: autooverridelist [OPTION]... [DATA_DIR]\n"
+    version = "autooverridelist {}\n".format(project_version())
     runs = [
         (["--help"], 0, usage, ""),
-        (["--version"], 0, "autooverridelist {}\n".format(project_version()), ""),
-        (["--version", "--help"], 0, "autooverridelist {}\n".format(project_version()), ""),
+        (["--version"], 0, version, ""),
+        (["--version", "--help"], 0, version, ""),
         (["--bogus"], 2, "", "autooverridelist: unknown option '--bogus'\n" + usage),
-        (["Data"], 2, "", "autooverridelist: unexpected argument 'Data'\n" + usage),
+        (["-nx"], 2, "", "autooverridelist: unknown option '-x'\n" + usage),
         (["--help", "-h"], 2, "", "autooverridelist: unknown option '-h'\n" + usage),
+        (["-n", "-o"], 2, "", "autooverridelist: no file name after '-o'\n" + usage),
+        ([".", "Meshes"], 2, "", "autooverridelist: unexpected argument 'Meshes'\n" + usage),
+        (["-n", "Data"], 2, "", "autooverridelist: cannot use 'Data' as the Data folder: No such file or directory\n"),
+        (["-n", "Meshes/a.nif"], 2, "", "autooverridelist: cannot use 'Meshes/a.nif' as the Data folder: Not a directory\n"),
+        (["-no", "Meshes"], 1, "", "autooverridelist: cannot write the list to 'Meshes': Is a directory\n"),
+        (["-n", "--output=fifo"], 1, "", "autooverridelist: cannot write the list to 'fifo': not a regular file\n"),
     ]
     with data_tree() as data_dir:
         build(data_dir)
+        os.mkfifo(os.path.join(data_dir, "fifo"))
         for args, want_status, want_out, want_err in runs:
             master, slave = os.openpty()
             try:
@@ -575,9 +601,62 @@ def case_options(program, build):
             check(result.stderr.startswith(want_err) and bool(result.stderr) == bool(want_err),
                   "{}: standard error {!r}".format(what, result.stderr))
             check(not os.path.lexists(os.path.join(data_dir, LIST_FILE)), "{}: the list file was written".format(what))
+            check(sorted(os.listdir(data_dir)) == ["Meshes", "Textures", "fifo"], "{}: files written".format(what))
             if args == ["--help"]:
-                for needle in ("Data folder", LIST_FILE, "Exit status", "--version"):
+                for needle in ("Data folder", LIST_FILE, "Exit status", "--version", "--no-wait", "--quiet",
+                               "--output=FILE", "autooverridelist -nq -o ~/Games/Tarnvale/Overridelist.txt "):
                     check(needle in result.stdout, "--help does not say {!r}".format(needle))
+        # Start-up holds a closed standard output on /dev/null, which takes the text without a word.
+        closed = subprocess.run(["sh", "-c", 'exec "$0" --version >&-', program.exe], cwd=data_dir,
+                                env=program.env, stdin=subprocess.DEVNULL, timeout=10)
+        check(closed.returncode == 1, "--version >&-: exit status {}".format(closed.returncode))
+
+
+def run_script(program, args, cwd, **options):
+    """The native program as a script or a hook runs it: no terminal at all, standard input /dev/null."""
+    return subprocess.run(shlex.split(program.command) + args, cwd=cwd, env=program.env, stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=60, **options)
+
+
+def check_left_alone(folder, name, old):
+    """The list file that -o named holds its old bytes, and no new file is left beside it."""
+    path = os.path.join(folder, name)
+    check(read_bytes(path) == old, "{} holds {!r}, not its old {!r}".format(path, read_bytes(path), old))
+    left = [entry for entry in os.listdir(folder) if entry.startswith("." + name)]
+    check(not left, "new files left beside {}: {}".format(name, left))
+
+
+def case_script(program, build):
+    # A script's run, with no terminal: the list written straight where the game reads it, whole,
+    # with the bytes of the plain run's list. The Data folder given from outside it, and a list file
+    # named through a link inside the tree, whose target is replaced and which is not listed.
+    with data_tree() as root:
+        data_dir = os.path.join(root, "Data")
+        entries = build(data_dir)
+        game_list = os.path.join(root, "Overridelist.txt")
+        with open(game_list, "wb") as f:
+            f.write(b"old list\r\n")
+        result = run_script(program, ["-nq", "-o", "../Overridelist.txt", "."], data_dir)
+        check(result.returncode == 0, "exit status {}: {!r}".format(result.returncode, result.stderr))
+        check(result.stdout == b"" and result.stderr == b"", "output {!r}, {!r}".format(result.stdout, result.stderr))
+        check(read_bytes(game_list) == crlf_lines(entries), "the game's list holds {!r}".format(read_bytes(game_list)))
+
+        plain = run_script(program, ["-n", "Data"], root)
+        check(plain.returncode == 0, "-n Data: exit status {}".format(plain.returncode))
+        want = crlf_lines(BANNER_LINES[:-1] + entries + report_lines(program, data_dir))
+        check(plain.stdout == want, "-n Data: standard output {!r}".format(plain.stdout))
+        check(read_bytes(os.path.join(data_dir, LIST_FILE)) == read_bytes(game_list), "the two lists differ")
+
+        link = os.path.join(data_dir, entries[0].split("/")[0], "list.txt")
+        os.symlink("../../Overridelist.txt", link)
+        os.remove(game_list)
+        result = run_script(program, ["-n", "--output", link, "Data"], root)
+        check(result.returncode == 0, "through a link: exit status {}".format(result.returncode))
+        report = "The file has been written to '{}'.".format(os.path.realpath(data_dir) + link[len(data_dir):])
+        check(crlf_lines([report]) in result.stdout, "through a link: no {!r} in {!r}".format(report, result.stdout))
+        check(os.path.islink(link) and read_bytes(game_list) == crlf_lines(entries),
+              "through a link: the link replaced, or the list {!r}".format(read_bytes(game_list)))
+        check_left_alone(root, "Overridelist.txt", crlf_lines(entries))
 
 
 def terminal_modes(session):
@@ -710,6 +789,7 @@ SCENARIOS = [
     Scenario("escape", "escape", "wine native", case_escape),
     Scenario("gathered", "gathered", "native", case_gathered),
     Scenario("options", "small", "native", case_options),
+    Scenario("script", "small", "native", case_script),
     Scenario("job_control", "small", "native", case_job_control),
     Scenario("walk_keys", "walk", "native", case_walk_keys),
 ]

@@ -16,7 +16,7 @@ import random
 import subprocess
 import sys
 
-from cases import LIST_FILE, TREES, crlf_lines, run_dialogue
+from cases import LIST_FILE, LIST_LIMIT, TREES, crlf_lines, run_dialogue
 from harness import WINE_WRAPPER, NativeProgram, WineProgram, data_tree, make_files, read_bytes
 
 # Letters in Windows-1252 (é É ü Ü ñ å) and one outside it (日), which both programs show as "?".
@@ -210,7 +210,7 @@ def in_locale(program, locale):
 
 def list_written(program, data_dir):
     """The list file the program writes in data_dir, which is then removed for the next program."""
-    run_dialogue(program, data_dir, "differential")
+    run_dialogue(program, data_dir, "differential", list_limit=LIST_LIMIT)
     path = os.path.join(data_dir, LIST_FILE)
     written = read_bytes(path)
     os.remove(path)

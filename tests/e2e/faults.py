@@ -12,6 +12,7 @@ import argparse
 import collections
 import contextlib
 import os
+import resource
 import shlex
 import shutil
 import signal
@@ -26,16 +27,19 @@ from cases import (
     BANNER_LINES,
     KEY_PROMPT,
     LIST_FILE,
+    LIST_LIMIT,
     NAME_NOTICE,
     NOT_A_KEY_SECONDS,
     REPORT_FIRST,
     check,
+    check_left_alone,
     check_list,
     crlf_lines,
     expect_report,
     finish,
     redirected_dialogue,
     run_dialogue,
+    run_script,
     start_and_pass_banner,
 )
 from harness import WINE_WRAPPER, NativeProgram, Session, WineProgram, data_tree, make_files, poll, read_bytes, wine_env
@@ -486,7 +490,7 @@ def run_links(program, files, links, expected, outside=()):
         make_files(root, outside)
         for link, target in links.items():
             os.symlink(target.format(root=root), os.path.join(data_dir, *link.split("/")))
-        run_dialogue(program, data_dir, "links")
+        run_dialogue(program, data_dir, "links", list_limit=LIST_LIMIT)
         check_list(data_dir, expected)
 
 
@@ -518,6 +522,76 @@ def row_link_to_file(program, opts):
 def row_dangling_link(program, opts):
     links = {"D/gone": "nowhere", "D/gone dir": "nowhere/", "D/self": "self"}
     run_links(program, ["D/d.txt", "Z/z.txt"], links, ["D/d.txt", "Z/z.txt"])
+
+
+# ---- The list file of a script's run (-o) ---------------------------------------------------------
+
+OLD_LIST = b"old list\r\n"
+SCRIPT_ARGS = ["-nq", "-o", "../Overridelist.txt", "."]
+# Less than the list's 14 KB: the list's writes fail part-way.
+FILE_SIZE_LIMIT = 4096
+
+
+def script_tree(root, entries):
+    """Data below root, holding entries, with the game's old list beside it; returns Data's path."""
+    data_dir = os.path.join(root, "Data")
+    make_files(data_dir, entries)
+    with open(os.path.join(root, "Overridelist.txt"), "wb") as f:
+        f.write(OLD_LIST)
+    return data_dir
+
+
+def expect_list_refused(result, reason):
+    check(result.returncode == 1, "exit status {}, not 1".format(result.returncode))
+    check(result.stdout == b"", "standard output {!r}".format(result.stdout))
+    check(result.stderr.startswith(b"autooverridelist: cannot write '") and result.stderr.endswith(
+        reason.encode() + b"\n"), "standard error {!r}, not the reason {!r}".format(result.stderr, reason))
+
+
+def row_output_full_disk(program, opts):
+    def limit_file_size():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (FILE_SIZE_LIMIT, FILE_SIZE_LIMIT))
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+
+    with data_tree() as root:
+        data_dir = script_tree(root, ["Big/f{:04}.dds".format(i) for i in range(1000)])
+        result = run_script(program, SCRIPT_ARGS, data_dir, preexec_fn=limit_file_size, restore_signals=False)
+        expect_list_refused(result, "File too large")
+        check_left_alone(root, "Overridelist.txt", OLD_LIST)
+
+
+def row_output_read_only_folder(program, opts):
+    with data_tree() as root, unprivileged(program, opts) as nobody:
+        data_dir = script_tree(root, SMALL_ENTRIES)
+        give_to_nobody(root)
+        os.chmod(root, 0o555)
+        result = run_script(nobody, SCRIPT_ARGS, data_dir)
+        expect_list_refused(result, "Permission denied")
+        check_left_alone(root, "Overridelist.txt", OLD_LIST)
+
+
+def row_output_terminated(program, opts):
+    # The echo goes to a pipe that no one reads, twice as large as the pipe and the program's buffer
+    # together: the walk waits for it part-way, with the new file written in part.
+    entries = ["Big/entry {:04} ".format(i).ljust(120, "x") + ".dds" for i in range(2000)]
+    with data_tree() as root:
+        data_dir = script_tree(root, entries)
+        command = shlex.split(program.command) + ["-n", "-o", "../Overridelist.txt", "."]
+        process = subprocess.Popen(command, cwd=data_dir, env=program.env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE)
+        try:
+            new_files = lambda: [e for e in os.listdir(root) if e.startswith(".Overridelist.txt")]
+            (new_file,) = poll("the new file", new_files, lambda names: len(names) == 1)
+            poll("the new file written in part", lambda: os.path.getsize(os.path.join(root, new_file)), bool)
+            process.terminate()
+            status = process.wait(timeout=30)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+            process.stdout.close()
+        check(status == -signal.SIGTERM, "exit status {}, not ended by SIGTERM".format(status))
+        check_left_alone(root, "Overridelist.txt", OLD_LIST)
 
 
 # A row: its name, the fault, what the tool does, and where it is tried: "native", "wine", "both", or
@@ -552,6 +626,13 @@ ROWS = [
         "e2e.write_failure, e2e.native.write_failure"),
     Row("list_fifo", "NewOverridelist.txt is a FIFO that no one reads",
         "\"Error opening file: 2\" at once, the FIFO left as it is, a key, exit 0", "native", row_list_fifo),
+    Row("output_full_disk", "-o FILE on a full disk (a file size limit, SIGXFSZ ignored)",
+        "exit 1, the reason on standard error; FILE as it was, no new file left", "native", row_output_full_disk),
+    Row("output_read_only_folder", "-o FILE in a folder without write permission (run as an unprivileged user)",
+        "exit 1, the reason on standard error; FILE as it was, no new file left", "native",
+        row_output_read_only_folder),
+    Row("output_terminated", "a termination during the walk with -o FILE",
+        "the process ends; FILE as it was, no new file left", "native", row_output_terminated),
     Row("stdout_closed", "standard output closed (>&-)",
         "the list file complete and nothing else in it; the second key awaited; exit 0", "both", row_stdout_closed),
     Row("stdout_full", "standard output is /dev/full", "the list file complete; the second key awaited; exit 0",
@@ -568,17 +649,15 @@ ROWS = [
         None, "e2e.native.hangup"),
     Row("resize", "the terminal resized during the walk", "no effect on the list; no crash", "native", row_resize),
     Row("links_to_parent", "two folder links to the parent folder (A/up1 and A/up2 to ..)",
-        "passed over as folders that cannot be searched, the rest listed once (the exe under Wine follows "
-        "them until its paths pass 260 characters; the paths double at each level, so it runs almost for ever, "
-        "its list growing until the disk is full)",
-        "native", row_links_to_parent),
+        "passed over as folders that cannot be searched, the rest listed once (followed, they would double "
+        "the paths at each level until these passed 260 characters, the list growing until the disk is full)",
+        "both", row_links_to_parent),
     Row("link_two_up", "a folder link to the folder two levels up",
-        "passed over as a folder that cannot be searched (the exe under Wine goes round until its paths pass "
-        "260 characters, listing those folders again at each turn)", "native", row_link_two_up),
+        "passed over as a folder that cannot be searched (followed, it would list those folders again at "
+        "each turn until the paths passed 260 characters)", "both", row_link_two_up),
     Row("link_above_start", "a folder link to the start folder's parent",
-        "walked as a folder outside the tree, the start folder in it passed over (the exe under Wine walks "
-        "the start folder again through it, its own list file too, until its paths pass 260 characters)",
-        "native", row_link_above_start),
+        "walked as a folder outside the tree, the start folder in it passed over (followed, it would walk the "
+        "start folder again, its own list file too, at each turn)", "both", row_link_above_start),
     Row("link_outside", "a folder link to a folder outside the tree (absolute and relative)",
         "walked as a folder: its files listed through the link", "both", row_link_outside),
     Row("link_to_file", "a link to a file (in the tree and outside it)", "listed as a file", "both",

@@ -5,6 +5,7 @@ Standard library only. Every wait polls the pane; nothing relies on fixed sleeps
 
 import contextlib
 import os
+import resource
 import shlex
 import shutil
 import stat
@@ -274,6 +275,13 @@ class Session:
 
     def press_key(self):
         self.send_keys("x")
+
+    def limit_file_size(self, size):
+        """Caps every file the program writes from now on at size bytes (RLIMIT_FSIZE), so that a walk
+        that runs away ends there instead of filling the disk. Set once the program is up, so that a Wine
+        server it started does not inherit the cap (it writes the prefix's registry, megabytes)."""
+        pid = int(self.pane_value("pane_pid"))
+        resource.prlimit(pid, resource.RLIMIT_FSIZE, (size, size))
 
     def is_running(self):
         return not self.pane_state()[0]

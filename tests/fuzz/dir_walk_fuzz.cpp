@@ -1,12 +1,13 @@
 // The directory enumeration and the tree walk on a fuzzed tree (attribute
-// words, names, order, depth), then a fuzzed series of dir_first and
-// dir_next calls on three nested states, each checked against a model of the
-// enumeration: the names handed out are exactly the accepted entries in the
-// platform's order, every search that ran to its end has closed its handle,
-// and no handle is closed twice. The walk lists each file once, in
-// pre-order.
+// words, names, order, depth, folder links), then a fuzzed series of
+// dir_first and dir_next calls on three nested states, each checked against a
+// model of the enumeration: the names handed out are exactly the accepted
+// entries in the platform's order, every search that ran to its end has
+// closed its handle, and no handle is closed twice. The walk lists each file
+// once, in pre-order, and enters no folder twice on one path through a link.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <set>
@@ -21,10 +22,14 @@
 
 namespace {
 
-const std::string ROOT = "C:\\G\\Data";
+const std::string PARENT = "C:\\G";
+const std::string ROOT = PARENT + "\\Data";
 constexpr int MAX_ENTRIES = 80;
 constexpr int MAX_DEPTH = 7;
 constexpr int MAX_CALLS = 200;
+// Each link can double the paths below the folders it leads to.
+constexpr std::size_t MAX_LINKS = 4;
+constexpr uint32_t A_REPARSE_POINT = 0x400;
 
 struct Entry {
     std::string name;
@@ -34,6 +39,35 @@ struct Entry {
 // The tree as built in the simulation: each directory's entries in the
 // platform's order, "." and ".." among them when it has them.
 std::map<std::string, std::vector<Entry>> tree;
+std::map<std::string, std::string> links;  // by their paths, to their targets
+
+// The folder a path names, as Windows reads it: each part without its trailing
+// dots and spaces (so that a part of nothing else names the folder it stands
+// in), ".." the folder above, then each link in it followed. Links here lead
+// only to folders made without links.
+std::string resolved(const std::string& path)
+{
+    std::vector<std::string> parts;
+    for (std::size_t at = 0; at <= path.size();) {
+        std::size_t end = std::min(path.find('\\', at), path.size());
+        std::string part = path.substr(at, end - at);
+        at = end + 1;
+        if (part == ".." && parts.size() > 1) {
+            parts.pop_back();
+            continue;
+        }
+        part.erase(part.find_last_not_of(". ") + 1);
+        if (!part.empty())
+            parts.push_back(part);
+    }
+    std::string folder;
+    for (const std::string& part : parts) {
+        folder += (folder.empty() ? "" : "\\") + part;
+        if (auto link = links.find(folder); link != links.end())
+            folder = link->second;
+    }
+    return folder;
+}
 
 const char* const SPECIAL_NAMES[] = { ".", "..", "Video", "video", "Videos", "a", "A", "x.dds", "Data" };
 
@@ -73,6 +107,23 @@ void build_directory(FuzzedDataProvider& data, const std::string& path, int dept
         // Names are unique within a directory, as on any file system.
         if (!names.insert(entry.name).second)
             continue;
+        // A folder with the link bit is a link; its high bits pick the
+        // target: a folder made before (the start folder's parent among
+        // them), or none.
+        if ((entry.attrib & (A_REPARSE_POINT | sim::DIR_ATTRIB)) == (A_REPARSE_POINT | sim::DIR_ATTRIB)
+            && links.size() < MAX_LINKS) {
+            std::vector<std::string> targets{ "C:\\Nowhere" };
+            for (const auto& [folder, _] : tree)
+                targets.push_back(resolved(folder));
+            // Its low bits are a plain folder's: a hidden or read-only one is
+            // passed over before it is looked at as a link.
+            entry.attrib = (entry.attrib & ~0xFFu) | sim::DIR_ATTRIB;
+            std::string link = path + "\\" + entry.name;
+            links[link] = targets[(entry.attrib >> 16) % targets.size()];
+            sim::add_link(link, links[link], entry.attrib);
+            tree[path].push_back(entry);
+            continue;
+        }
         bool dots = data.ConsumeBool();
         sim::add_entry(path + "\\" + entry.name, entry.attrib, dots);
         tree[path].push_back(entry);
@@ -95,11 +146,22 @@ bool accepted(uint32_t attrib, int32_t mask)
     return (attrib & ~effective) == 0;
 }
 
-// The walk as its rules state it: the level's files (none at the top), then
-// each accepted subdirectory but ".", ".." and "Video", completely.
-void expected_walk(const std::string& path, std::string& listing)
+// Whether the walk enters a folder of this name: not "Video", nor one that
+// ends in a dot, holds a separator or only dots and spaces ("." and ".."
+// among them).
+bool enterable(const std::string& name)
 {
-    auto found = tree.find(path);
+    return name != "Video" && name.back() != '.' && name.find_first_of("\\/") == std::string::npos
+        && name.find_first_not_of(". ") != std::string::npos;
+}
+
+// The walk as its rules state it: the level's files (none at the top), then
+// each accepted subdirectory that it enters, completely; but a folder reached
+// through a link, or below one, only where it exists and is none of the
+// folders on the path.
+void expected_walk(const std::string& path, bool through_link, std::vector<std::string>& on_path, std::string& listing)
+{
+    auto found = tree.find(resolved(path));
     if (found == tree.end())
         return;  // no such directory: the search finds nothing
     for (const Entry& entry : found->second) {
@@ -107,8 +169,16 @@ void expected_walk(const std::string& path, std::string& listing)
             listing += path.substr(ROOT.size() + 1) + "\\" + entry.name + "\r\n";
     }
     for (const Entry& entry : found->second) {
-        if (accepted(entry.attrib, 0x10) && entry.name != "." && entry.name != ".." && entry.name != "Video")
-            expected_walk(path + "\\" + entry.name, listing);
+        if (!accepted(entry.attrib, 0x10) || !enterable(entry.name))
+            continue;
+        std::string below = path + "\\" + entry.name;
+        std::string folder = resolved(below);
+        bool checked = through_link || (entry.attrib & A_REPARSE_POINT) != 0;
+        if (checked && (!tree.count(folder) || std::count(on_path.begin(), on_path.end(), folder) != 0))
+            continue;
+        on_path.push_back(folder);
+        expected_walk(below, checked, on_path, listing);
+        on_path.pop_back();
     }
 }
 
@@ -121,7 +191,8 @@ void check_walk()
     FUZZ_CHECK(walk_tree(root_dir) == FILE_OK);
     FUZZ_CHECK(close_channel(0) == FILE_OK);
     std::string listing;
-    expected_walk(ROOT, listing);
+    std::vector<std::string> on_path{ ROOT };
+    expected_walk(ROOT, false, on_path, listing);
     for (char& c : listing) {
         if (c == '\\')
             c = '/';
@@ -168,6 +239,8 @@ void check_calls(FuzzedDataProvider& data)
     std::vector<std::string> directories{ ROOT + "\\missing" };
     for (const auto& [path, entries] : tree)
         directories.push_back(path);
+    for (const auto& [path, target] : links)
+        directories.push_back(path);
     // State 0 is the service's own, made on first use; 1 and 2 are the caller's.
     std::array<DirScan, 2> own{};
     std::array<DirScan*, 3> states{ current_dir_scan, &own[0], &own[1] };
@@ -181,7 +254,7 @@ void check_calls(FuzzedDataProvider& data)
         case 0: {
             const std::string& path = directories[data.ConsumeIntegralInRange<std::size_t>(0, directories.size() - 1)];
             int32_t mask = data.ConsumeBool() ? (data.ConsumeBool() ? 0x27 : 0x10) : data.ConsumeIntegral<int32_t>();
-            auto found = tree.find(path);
+            auto found = tree.find(resolved(path));
             name = dir_first(path + "\\*.*", mask);
             expected = model[k].first(found == tree.end() ? nullptr : &found->second, mask);
             break;
@@ -216,8 +289,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size)
     FuzzedDataProvider data(bytes, size);
     fresh_process();
     tree.clear();
+    links.clear();
     bool dots = data.ConsumeBool();
-    sim::add_directory(ROOT, dots);
+    // The start folder in its parent, where a link above it leads.
+    sim::add_entry(ROOT, sim::DIR_ATTRIB, dots);
+    tree[PARENT] = { { ".", 0x10 }, { "..", 0x10 }, { "Data", 0x10 } };
     tree[ROOT] = dots ? std::vector<Entry>{ { ".", 0x10 }, { "..", 0x10 } } : std::vector<Entry>{};
     int budget = MAX_ENTRIES;
     build_directory(data, ROOT, 1, budget);

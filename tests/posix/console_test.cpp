@@ -5,13 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_support.h"
+#include "posix/interposed.h"
 #include "posix/temp_dir.h"
 
 namespace {
@@ -39,30 +43,45 @@ TEST(PosixConsole, ABrokenPipeDoesNotEndTheProcess)
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// Forks; the child's standard output goes into a pipe, whose other end the
+// parent gets as `reader`.
+pid_t fork_writing_to_pipe(int* reader)
+{
+    int ends[2];
+    if (pipe(ends) != 0)
+        return -1;
+    pid_t child = fork();
+    if (child == 0) {
+        close(ends[0]);
+        dup2(ends[1], STDOUT_FILENO);
+    } else {
+        close(ends[1]);
+        *reader = ends[0];
+    }
+    return child;
+}
+
 // A reader that stopped reading holds the echo's write-out up; an interrupt
 // still ends the process at once, as its default does, and a termination too.
 TEST(PosixConsole, ASignalEndsTheProcessWhileTheEchoWaitsForItsReader)
 {
     for (int signal_number : { SIGINT, SIGTERM }) {
         SCOPED_TRACE(signal_number);
-        int ends[2];
-        ASSERT_EQ(pipe(ends), 0);
-        pid_t child = fork();
+        int reader = -1;
+        pid_t child = fork_writing_to_pipe(&reader);
+        ASSERT_GE(child, 0);
         if (child == 0) {
-            close(ends[0]);
-            dup2(ends[1], STDOUT_FILENO);
             platform::Handle output = platform::get_std_handle(platform::STD_OUTPUT);
             const std::string line(1000, 'x');
             uint32_t written = 0;
             for (;;)  // several buffers: the pipe fills, and a write-out waits
                 platform::write_file(output, line.data(), static_cast<uint32_t>(line.size()), &written);
         }
-        close(ends[1]);
         // The pipe takes 64 KiB; once it is full, the child waits in its write.
         char buffer[65536];
         std::size_t taken = 0;
         while (taken < sizeof buffer) {
-            ssize_t got = read(ends[0], buffer, sizeof buffer - taken);
+            ssize_t got = read(reader, buffer, sizeof buffer - taken);
             ASSERT_GT(got, 0);
             taken += static_cast<std::size_t>(got);
         }
@@ -82,7 +101,50 @@ TEST(PosixConsole, ASignalEndsTheProcessWhileTheEchoWaitsForItsReader)
         } else {
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
         }
-        close(ends[0]);
+        close(reader);
+    }
+}
+
+std::string read_to_end(int fd)
+{
+    std::string got;
+    char buffer[65536];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        got.append(buffer, static_cast<std::size_t>(n));
+    return got;
+}
+
+// No byte of the echo is lost to a write-out that a signal cut short, nor to
+// one that found a pipe without room on a descriptor its caller left
+// non-blocking: what was gathered goes out, then the signal ends the process.
+TEST(PosixConsole, AWriteOutCutShortOrWithoutRoomLosesNoEcho)
+{
+    const std::string text(100000, 'x');  // more than the buffer: a write-out while it is gathered
+    for (auto [error, signal_number] : { std::pair{ EINTR, SIGTERM }, std::pair{ EAGAIN, 0 } }) {
+        SCOPED_TRACE(std::strerror(error));
+        int reader = -1;
+        pid_t child = fork_writing_to_pipe(&reader);
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            interposed::fail_next_write(STDOUT_FILENO, error, signal_number);
+            uint32_t written = 0;
+            platform::write_file(platform::get_std_handle(platform::STD_OUTPUT), text.data(),
+                static_cast<uint32_t>(text.size()), &written);
+            std::exit(0);
+        }
+        std::string got = read_to_end(reader);
+        close(reader);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        if (signal_number != 0) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+            // The signal came at the first write-out, of a full buffer.
+            EXPECT_EQ(got.size(), std::size_t{ 65536 });
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            EXPECT_EQ(got.size(), text.size());
+        }
     }
 }
 

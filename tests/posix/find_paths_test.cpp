@@ -1,11 +1,14 @@
 // The folders a search reaches, as Wine reaches them: backslashes as
 // separators, names Windows forbids, a case-blind match where the exact name
-// is missing, and the start folder however its path reads in the code page.
+// is missing, and the start folder however its path reads in the code page;
+// a folder's identity by the same path.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +35,14 @@ std::vector<std::string> names_in(const std::string& pattern)
 }
 
 using Names = std::vector<std::string>;
+
+std::optional<platform::FolderId> identity_of(const std::string& path)
+{
+    platform::FolderId id{};
+    if (!platform::identify_folder(path.c_str(), &id))
+        return std::nullopt;
+    return id;
+}
 
 TEST(PosixFindPaths, ForbiddenCharactersAsWineTakesThem)
 {
@@ -85,6 +96,24 @@ TEST(PosixFindPaths, AFolderMissingByItsNameIsFoundWithoutRegardToCase)
     EXPECT_EQ(names_in(root / "Lower/in.dds/*.*"), Names{});
 }
 
+// A folder is identified by the path its search would take, else a link that
+// the search follows would be refused, or the other way round.
+TEST(PosixFindPaths, AFolderIsIdentifiedByThePathItsSearchTakes)
+{
+    TempDir root;
+    root.dir("Lower");
+    root.dir("Lower/Sub");
+    root.file("f.txt");
+    ASSERT_EQ(symlink("Lower", (root / "link").c_str()), 0);
+    std::optional<platform::FolderId> sub = identity_of(root / "Lower/Sub/");
+    ASSERT_TRUE(sub);
+    EXPECT_EQ(identity_of(root / "link\\sUB/"), sub);
+    EXPECT_NE(identity_of(root / "Lower/"), sub);
+    EXPECT_EQ(identity_of(root / "Missing/"), std::nullopt);
+    EXPECT_EQ(identity_of(root / "f.txt/"), std::nullopt);
+    EXPECT_EQ(identity_of(root / "d<x/"), std::nullopt);
+}
+
 TEST(PosixFindPaths, TheStartFolderIsSearchedWhateverItsPathReadsAs)
 {
     TempDir root;
@@ -111,6 +140,10 @@ TEST(PosixFindPaths, TheStartFolderIsSearchedWhateverItsPathReadsAs)
     EXPECT_EQ(names_in(text + "/Meshes\\*.*"), Names{ "a.nif" });
     // Outside the start folder, a path is a path.
     EXPECT_EQ(names_in(text + "x/Meshes/*.*"), Names{});
+    // And identified as itself, not as the twin its path names.
+    struct stat info;
+    ASSERT_EQ(stat((root / start).c_str(), &info), 0);
+    EXPECT_EQ(identity_of(text + "/"), (platform::FolderId{ info.st_dev, info.st_ino }));
     ASSERT_EQ(chdir(previous.c_str()), 0);
 }
 

@@ -2,6 +2,7 @@
 // terminal's mode during and after a wait, and the signals that end a wait or
 // the process.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/posix_support.h"
+#include "posix/interposed.h"
 
 namespace {
 
@@ -187,6 +189,59 @@ TEST_F(PosixTerminal, HangUpAndTerminationEndEveryLaterWait)
             EXPECT_EQ(ctrl_events, (std::vector<uint32_t>{ event, event }));
         });
     }
+}
+
+// A termination while the first wait sets its mode waits for the set, then
+// puts the user's mode back: it never lands between the check and the set.
+TEST_F(PosixTerminal, ATerminationWhileTheWaitsModeIsSetLeavesTheUsersMode)
+{
+    in_child([&] {
+        ASSERT_TRUE(platform::set_ctrl_handler(record_ctrl_event, true));
+        interposed::raise_at_next_tcsetattr(SIGTERM);
+        drain();
+        drain();
+        EXPECT_TRUE(same_mode(mode_now(), original));
+        EXPECT_EQ(ctrl_events, (std::vector<uint32_t>{ 6 }));
+    });
+}
+
+// A hang-up that no SIGHUP announces (blocked, or a disowned job's terminal)
+// ends the waits all the same.
+TEST_F(PosixTerminal, AHangUpWithoutSighupEndsTheWaits)
+{
+    close(master);  // hangs the terminal up; no one's controlling terminal, it sends no SIGHUP
+    master = -1;
+    in_child([&] {
+        ASSERT_TRUE(platform::set_ctrl_handler(record_ctrl_event, true));
+        drain();
+        EXPECT_EQ(ctrl_events, (std::vector<uint32_t>{ 2 }));
+    });
+}
+
+// Started in the background of a group that no shell can bring back (its
+// parent is outside the session): the kernel discards the stop the wait asks
+// for, and the terminal cannot be read. That is the close event, not a stop
+// asked for again at every poll.
+TEST_F(PosixTerminal, ABackgroundStartInAnOrphanedGroupEndsTheWaits)
+{
+    in_child([&] {
+        ASSERT_NE(setsid(), -1);
+        ASSERT_EQ(ioctl(slave, TIOCSCTTY, 0), 0);
+        pid_t foreground = fork();
+        if (foreground == 0) {
+            setpgid(0, 0);
+            pause();
+            _exit(0);
+        }
+        setpgid(foreground, foreground);
+        ASSERT_EQ(tcsetpgrp(slave, foreground), 0);
+        ASSERT_TRUE(platform::set_ctrl_handler(record_ctrl_event, true));
+        drain();
+        drain();
+        kill(foreground, SIGKILL);
+        waitpid(foreground, nullptr, 0);
+        EXPECT_EQ(ctrl_events, (std::vector<uint32_t>{ 2 }));
+    });
 }
 
 // Runs `action` in a child that is in the wait's mode on the terminal; the

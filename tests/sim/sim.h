@@ -44,6 +44,15 @@ void add_entry(const std::string& path, uint32_t attrib, bool dots = true);
 void add_file(const std::string& path, uint32_t attrib = FILE_ATTRIB);
 void add_subdirectory(const std::string& path, uint32_t attrib = DIR_ATTRIB);
 
+// A folder link (a junction or a symbolic link): an entry that stands for the
+// target, a folder's full path, which need not exist. A search or an identity
+// through the link reaches the target, as Windows resolves the link after the
+// path's "..".
+inline constexpr uint32_t LINK_ATTRIB = 0x410;
+void add_link(const std::string& path, const std::string& target, uint32_t attrib = LINK_ATTRIB);
+// identify_folder fails for this folder, by whatever path it is reached.
+void refuse_identity(const std::string& path);
+
 // A search of this directory hands out this many entries ("." and ".."
 // included), then _findnext fails, as when the folder is removed meanwhile;
 // with 0, _findfirst fails.
@@ -163,6 +172,8 @@ int32_t raise_fault(uint32_t exception_code);
 // Dispositions read and set without a call in the log; SIG_DFL until set.
 platform::SignalHandler signal_disposition(int signal_number);
 void set_signal_disposition(int signal_number, platform::SignalHandler handler);
+// What run_settings answers; the defaults (the plain run) until set.
+void set_run_settings(const platform::RunSettings& settings);
 // The floating-point control word in _controlfp's terms; FNINIT sets the
 // word that start-up leaves, 0x0008001F.
 uint32_t control_word();

@@ -1,5 +1,5 @@
 // Simulated process frame calls: application type, fault filter, floating-point
-// control and signal dispositions.
+// control, signal dispositions and the run's settings.
 #include <csignal>
 #include <map>
 
@@ -19,6 +19,7 @@ struct FrameState {
     platform::FaultFilter fault_filter = nullptr;
     uint32_t control_word = INITIAL_CONTROL_WORD;
     std::map<int, platform::SignalHandler> signals;
+    platform::RunSettings settings;
 };
 
 FrameState frame;
@@ -49,6 +50,11 @@ platform::SignalHandler signal_disposition(int signal_number)
 void set_signal_disposition(int signal_number, platform::SignalHandler handler)
 {
     frame.signals[signal_number] = handler;
+}
+
+void set_run_settings(const platform::RunSettings& settings)
+{
+    frame.settings = settings;
 }
 
 uint32_t control_word()
@@ -91,6 +97,12 @@ uint32_t control_fp(uint32_t new_value, uint32_t mask)
     record("_controlfp");
     frame.control_word = (frame.control_word & ~mask) | (new_value & mask);
     return frame.control_word;
+}
+
+// Read without a call in the log: no operating-system call answers it.
+const RunSettings& run_settings()
+{
+    return frame.settings;
 }
 
 void fetch_main_args()

@@ -18,6 +18,7 @@ namespace {
 
 struct Directory {
     std::vector<platform::FindData> entries;
+    uint64_t index;  // its identity's
 };
 
 struct Search {
@@ -29,6 +30,9 @@ struct Search {
 struct State {
     std::vector<std::string> calls;
     std::map<std::string, Directory> directories;
+    uint64_t next_index = 1;
+    std::map<std::string, std::string> links;  // to their targets
+    std::vector<std::string> unidentifiable;
     std::map<std::string, std::size_t> search_ends;
     std::map<platform::SearchHandle, Search> searches;
     platform::SearchHandle next_handle = 100;
@@ -93,7 +97,8 @@ std::string leaf_of(const std::string& path)
 
 // The directory that a search's path names, resolved as Windows resolves it:
 // ".." goes up, and trailing dots and spaces are stripped from every part, so
-// that a part of nothing else names the directory it stands in.
+// that a part of nothing else names the directory it stands in; then the
+// links on the way are followed.
 std::string resolved(const std::string& path)
 {
     std::vector<std::string> parts;
@@ -111,7 +116,17 @@ std::string resolved(const std::string& path)
         if (!part.empty())
             parts.push_back(part);
     }
-    return joined(parts, parts.size());
+    // A chain of links that never ends in a folder leads nowhere.
+    std::string folder;
+    for (const std::string& part : parts) {
+        folder += (folder.empty() ? "" : "\\") + part;
+        for (int hops = 0; state.links.count(folder); ++hops) {
+            if (hops == 32)
+                return {};
+            folder = state.links.at(folder);
+        }
+    }
+    return folder;
 }
 
 platform::FindData entry(const std::string& name, uint32_t attrib)
@@ -181,18 +196,29 @@ void clear_calls()
 void add_directory(const std::string& path, bool dots)
 {
     Directory& directory = state.directories[path];
+    if (directory.index == 0)
+        directory.index = state.next_index++;
     if (dots && directory.entries.empty()) {
         directory.entries.push_back(entry(".", DIR_ATTRIB));
         directory.entries.push_back(entry("..", DIR_ATTRIB));
     }
 }
 
-void add_entry(const std::string& path, uint32_t attrib, bool dots)
+namespace {
+
+void add_to_parent(const std::string& path, uint32_t attrib)
 {
     std::string parent = parent_of(path);
     if (!state.directories.count(parent))
         add_directory(parent);
     state.directories[parent].entries.push_back(entry(leaf_of(path), attrib));
+}
+
+}  // namespace
+
+void add_entry(const std::string& path, uint32_t attrib, bool dots)
+{
+    add_to_parent(path, attrib);
     if (attrib & DIR_ATTRIB)
         add_directory(path, dots);
 }
@@ -205,6 +231,17 @@ void add_file(const std::string& path, uint32_t attrib)
 void add_subdirectory(const std::string& path, uint32_t attrib)
 {
     add_entry(path, attrib | DIR_ATTRIB);
+}
+
+void add_link(const std::string& path, const std::string& target, uint32_t attrib)
+{
+    add_to_parent(path, attrib);
+    state.links[path] = target;
+}
+
+void refuse_identity(const std::string& path)
+{
+    state.unidentifiable.push_back(path);
 }
 
 void end_searches_after(const std::string& path, std::size_t entries)
@@ -409,6 +446,18 @@ int find_close(SearchHandle handle)
         return 0;
     ++state.bad_search_closes;
     return -1;
+}
+
+bool identify_folder(const char* path, FolderId* id)
+{
+    record("GetFileInformationByHandle");
+    std::string folder = sim::resolved(path);
+    auto found = state.directories.find(folder);
+    auto& refused = state.unidentifiable;
+    if (found == state.directories.end() || std::find(refused.begin(), refused.end(), folder) != refused.end())
+        return false;
+    *id = FolderId{ 1, found->second.index };
+    return true;
 }
 
 Stream* stream_open(const char* name, const char* mode)

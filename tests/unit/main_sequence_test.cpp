@@ -1,5 +1,7 @@
 #include "app/main_sequence.h"
 
+#include <sstream>
+
 #include "sim_test.h"
 
 namespace {
@@ -29,6 +31,16 @@ protected:
     {
         try {
             main_sequence();
+        } catch (const sim::ProcessExit& exit) {
+            return exit.status;
+        }
+    }
+
+    // The whole process, from start-up to exit, as the exe runs it.
+    static int32_t run_process()
+    {
+        try {
+            start_process([]() -> int32_t { main_sequence(); });
         } catch (const sim::ProcessExit& exit) {
             return exit.status;
         }
@@ -71,6 +83,57 @@ TEST_F(MainSequenceTest, SuccessPathPrintsEveryLineInOrder)
     EXPECT_EQ(sim::file_contents("NewOverridelist.txt"), "Meshes/a.nif\r\n");
     EXPECT_EQ(sim::pending_input(), 0u);  // the second key's release, read by the second wait
     EXPECT_EQ(sim::open_streams(), 0);
+}
+
+// The calls in order, a run of one call written once with its count.
+std::vector<std::string> call_runs()
+{
+    std::vector<std::string> runs;
+    const std::vector<std::string>& calls = sim::calls();
+    for (std::size_t at = 0; at < calls.size();) {
+        std::size_t end = at;
+        while (end < calls.size() && calls[end] == calls[at])
+            ++end;
+        std::ostringstream run;
+        run << calls[at];
+        if (end - at > 1)
+            run << " x" << end - at;
+        runs.push_back(run.str());
+        at = end;
+    }
+    return runs;
+}
+
+// The plain run pinned call for call and byte for byte, as the exe makes it:
+// whatever the native program's options change must leave it as it is.
+TEST_F(MainSequenceTest, ThePlainRunMakesTheSameCallsAndBytes)
+{
+    sim::add_file("C:\\G\\Data\\top.esp");
+    sim::add_subdirectory("C:\\G\\Data\\Meshes");
+    sim::add_file("C:\\G\\Data\\Meshes\\a.nif");
+    sim::clear_calls();
+    EXPECT_EQ(run_process(), 0);
+    const std::vector<std::string> expected = { "__set_app_type", "SetUnhandledExceptionFilter", "fninit",
+        "__getmainargs", "_controlfp", "GetStdHandle(input)", "GetStdHandle(output)", "GetConsoleMode",
+        "SetConsoleMode", "GetCurrentDirectoryA", "GetConsoleScreenBufferInfo", "WriteFile x12", "atexit",
+        "SetConsoleCtrlHandler(add)", "PeekConsoleInputA", "ReadConsoleInputA", "MapVirtualKeyA", "PeekConsoleInputA",
+        "ReadConsoleInputA", "PeekConsoleInputA", "atexit", "fopen", "setvbuf", "_findfirst", "_findnext x4",
+        "_findclose", "_findfirst", "_findnext x3", "_findfirst", "_findnext x2", "WriteFile x2", "fwrite", "_findnext",
+        "_findclose", "_findfirst", "_findnext x3", "_findclose", "_findnext", "_findclose", "fflush", "ferror",
+        "fclose", "WriteFile x12", "PeekConsoleInputA", "Sleep", "PeekConsoleInputA", "ReadConsoleInputA",
+        "MapVirtualKeyA", "PeekConsoleInputA", "ReadConsoleInputA", "PeekConsoleInputA", "exit",
+        "SetConsoleCtrlHandler(remove)" };
+    EXPECT_EQ(call_runs(), expected);
+    EXPECT_EQ(sim::stdout_bytes(),
+        RULE
+            + "\r\nAuto Overridelist 1.0 by Pelmoran\r\n"
+              "Move this file to your \\Tarnvale\\Data\\ path before running this application\r\n"
+            + RULE + "\r\n\r\r\nPress any key to continue.\r\nMeshes/a.nif\r\n\r\r\n" + RULE
+            + "\r\nThe file has been written to the 'C:\\G\\Data\\' directory.\r\n"
+              "The new file's name should be NewOverridelist.txt\r\n"
+              "Rename it Overridelist.txt and move it to your Tarnvale directory.\r\n"
+            + RULE + "\r\n");
+    EXPECT_EQ(sim::file_contents("NewOverridelist.txt"), "Meshes/a.nif\r\n");
 }
 
 TEST_F(MainSequenceTest, EmptyTreeGivesAnEmptyFileAndTheFullReport)
@@ -116,6 +179,34 @@ TEST_F(MainSequenceTest, FailedWriteOutAtCloseReplacesTheReport)
     sim::fail_write_out();
     EXPECT_EQ(run_tool(), 0);
     EXPECT_EQ(sim::stdout_lines(), with_banner({ "A/one", "Error writing file: 3" }));
+}
+
+TEST_F(MainSequenceTest, SettingsLeaveOutThePromptAndTheWaitsAndNameTheListFile)
+{
+    sim::add_subdirectory("C:\\G\\Data\\A");
+    sim::add_file("C:\\G\\Data\\A\\one");
+    platform::RunSettings settings;
+    settings.key_waits = false;
+    settings.list_file = "C:\\G\\Overridelist.txt";
+    sim::set_run_settings(settings);
+    std::vector<std::string> banner_without_prompt = banner();
+    banner_without_prompt.pop_back();
+
+    EXPECT_EQ(run_tool(), 0);
+    std::vector<std::string> expected = banner_without_prompt;
+    for (std::string line :
+        { "A/one", "\r", RULE.c_str(), "The file has been written to 'C:\\G\\Overridelist.txt'.", RULE.c_str() })
+        expected.push_back(line);
+    EXPECT_EQ(sim::stdout_lines(), expected);
+    EXPECT_EQ(sim::file_contents("NewOverridelist.txt"), "A/one\r\n");
+
+    restart();
+    sim::set_run_settings(settings);
+    sim::refuse_open("NewOverridelist.txt");
+    EXPECT_EQ(run_tool(), 0);
+    banner_without_prompt.push_back("Error opening file: 2");
+    EXPECT_EQ(sim::stdout_lines(), banner_without_prompt);
+    EXPECT_EQ(sim::count_calls("PeekConsoleInputA") + sim::count_calls("Sleep"), 0);
 }
 
 TEST_F(MainSequenceTest, UnreadableStartDirectoryIsWalkedThroughRelativePaths)

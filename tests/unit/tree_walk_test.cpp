@@ -92,6 +92,33 @@ TEST_F(TreeWalkTest, PlainEntryWithNoAttributesIsAlsoWalkedInto)
     EXPECT_EQ(sim::open_search_handles(), 0);
 }
 
+// A walk that meets no folder link makes only its searches and the list's
+// writes: the same calls, in the same order, as ever.
+TEST_F(TreeWalkTest, AWalkWithoutLinksMakesOnlyItsSearchesAndWrites)
+{
+    file("top");
+    dir("A");
+    file("A\\a");
+    dir("A\\B");
+    dir("Video");
+    dir("Hidden", 0x12);
+    sim::clear_calls();
+    walk();
+    std::string calls;
+    for (const std::string& call : sim::calls())
+        calls += call + " ";
+    EXPECT_EQ(calls,
+        "_findfirst _findnext _findnext _findnext _findnext _findnext _findnext _findclose "     // the start's files
+        "_findfirst _findnext _findnext _findnext "                                              // its folders, to A
+        "_findfirst _findnext _findnext GetConsoleScreenBufferInfo WriteFile WriteFile fwrite "  // A's files
+        "_findnext _findnext _findclose "
+        "_findfirst _findnext _findnext _findnext "                                             // A's folders, to B
+        "_findfirst _findnext _findnext _findclose _findfirst _findnext _findnext _findclose "  // B
+        "_findnext _findclose "                                                                 // A's folders end
+        "_findnext _findnext _findnext _findclose "  // Video, Hidden, the end
+        "fflush ferror fclose ");
+}
+
 TEST_F(TreeWalkTest, StartLevelFilesAreNeverListed)
 {
     file("NewOverridelist.txt");
@@ -158,6 +185,55 @@ TEST_F(TreeWalkTest, AFolderRemovedWhileWalkedEndsItsSearchAndTheWalkGoesOn)
         EXPECT_EQ(sim::open_search_handles(), 0);
         EXPECT_EQ(current_dir_scan->in_use, 0);
     }
+}
+
+// Folder links that lead back to a folder on the path are passed over: two to
+// the parent, one to the start folder. Followed, they would take the walk round
+// until its paths grew too long, twice as many at each turn. A link above the
+// start folder is walked, but for the start folder in it; a link that leads
+// nowhere, or to a folder that cannot be identified, is passed over.
+TEST_F(TreeWalkTest, AFolderLinkIsNotEnteredWhereItsFolderIsOnThePath)
+{
+    sim::limit_path_length(40);   // where a regression ends, soon
+    sim::add_subdirectory(ROOT);  // an entry of its parent's
+    sim::add_subdirectory("C:\\G\\Side");
+    sim::add_file("C:\\G\\Side\\s.dds");
+    sim::add_file("C:\\Out\\o.dds");
+    sim::add_file("C:\\Far\\f.dds");
+    sim::refuse_identity("C:\\Far");
+    dir("A");
+    file("A\\a.dds");
+    sim::add_link(ROOT + "\\A\\up1", ROOT);
+    sim::add_link(ROOT + "\\A\\up2", ROOT);
+    dir("A\\B");
+    file("A\\B\\b.dds");
+    sim::add_link(ROOT + "\\A\\B\\top", ROOT);
+    dir("A\\U");
+    sim::add_link(ROOT + "\\A\\U\\above", "C:\\G");
+    sim::add_link(ROOT + "\\A\\out", "C:\\Out");
+    sim::add_link(ROOT + "\\A\\gone", "C:\\Nowhere");
+    sim::add_link(ROOT + "\\A\\far", "C:\\Far");
+    dir("Z");
+    file("Z\\z.dds");
+    EXPECT_EQ(
+        walk(), (std::vector<std::string>{ "A/a.dds", "A/B/b.dds", "A/U/above/Side/s.dds", "A/out/o.dds", "Z/z.dds" }));
+    EXPECT_EQ(sim::open_search_handles(), 0);
+    // One for each link and each folder below one, and one for each folder
+    // above the first link met: the start folder, A, B and U.
+    EXPECT_EQ(sim::count_calls("GetFileInformationByHandle"), 7 + 2 + 4);
+}
+
+// A folder above a link that cannot be identified may be the one the link
+// leads to, so no link below it is entered; plain folders are.
+TEST_F(TreeWalkTest, NoFolderLinkIsEnteredBelowAFolderThatCannotBeIdentified)
+{
+    sim::add_file("C:\\Out\\o.dds");
+    sim::refuse_identity(ROOT);
+    dir("A");
+    sim::add_link(ROOT + "\\A\\out", "C:\\Out");
+    dir("A\\B");
+    file("A\\B\\b.dds");
+    EXPECT_EQ(walk(), (std::vector<std::string>{ "A/B/b.dds" }));
 }
 
 // Names as a search returns them after best fit: fullwidth dots and a

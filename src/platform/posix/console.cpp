@@ -23,6 +23,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/options.h"
 #include "platform/posix/posix_support.h"
 #include "platform/posix/terminal_text.h"
 
@@ -60,8 +61,10 @@ int64_t monotonic_ns()
 }
 
 // Bytes that cannot be written out are dropped, as an unbuffered write that
-// failed would have lost them; the next ones are tried afresh. A signal that
-// ends the process cuts the write short, and the process then ends.
+// failed would have lost them; the next ones are tried afresh. A descriptor
+// left non-blocking by the caller waits for room, as a blocking one would. A
+// signal that ends the process cuts the write short, and the process then
+// ends, once what goes out at once of the rest is out.
 void write_out_gathered()
 {
     std::size_t end = committed.load();
@@ -72,6 +75,11 @@ void write_out_gathered()
     int fd = echo_fd.load();
     while (from < end && !posix::ending_signal_pending()) {
         ssize_t done = write(fd, echo + from, end - from);
+        if (done < 0 && errno == EAGAIN) {
+            pollfd room{ fd, POLLOUT, 0 };
+            poll(&room, 1, -1);
+            continue;
+        }
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
@@ -79,13 +87,14 @@ void write_out_gathered()
         from += static_cast<std::size_t>(done);
         written.store(from);
     }
+    // A signal from here on writes out the rest itself.
+    writing_out.store(false);
+    posix::end_by_pending_signal();
     // `committed` first: a handler between the two finds nothing to write.
     committed.store(0);
     written.store(0);
-    writing_out.store(false);
     if (echo_to_terminal)
         last_write_out_ns = monotonic_ns();
-    posix::end_by_pending_signal();
 }
 
 void write_out_echo_at_exit()
@@ -132,11 +141,11 @@ void gather_converted(std::string_view ansi)
 }  // namespace
 
 // A stream closed at start has no handle, as a Windows process started
-// without that standard handle.
+// without that standard handle; nor has standard output under -q.
 Handle get_std_handle(int32_t which)
 {
     int fd = which == STD_INPUT ? STDIN_FILENO : which == STD_OUTPUT ? STDOUT_FILENO : -1;
-    if (fd < 0 || posix::std_descriptor_was_closed(fd))
+    if (fd < 0 || posix::std_descriptor_was_closed(fd) || (fd == STDOUT_FILENO && posix::options().quiet))
         return nullptr;
     return posix::handle_for_fd(fd);
 }

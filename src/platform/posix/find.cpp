@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/list_file.h"
 #include "platform/posix/names.h"
 #include "platform/posix/order_key.h"
 #include "platform/posix/posix_support.h"
@@ -209,6 +210,10 @@ DirPtr open_folder(const std::string& path)
 // Only the device and inode can tell it, since the path through the link is
 // new every time.
 //
+// The walk passes such a link over itself, where the entry carries the link
+// bit; this catches the rest: bind mounts, and links on file systems that give
+// no entry types, whose entries read as plain folders.
+//
 // The walk goes depth first: the folders above the one it reads next are
 // those read before whose paths begin its path, and the others are dropped
 // at each read. Those paths are prefixes of one another, so each folder keeps
@@ -268,9 +273,11 @@ bool read_directory(const std::string& directory, std::string_view wildcard, Sea
         }
     }
     std::size_t first_sorted = search.entries.size();
+    // The list file that -o names is no mod file, even inside the tree.
+    std::vector<std::string_view> list_entries = posix::list_entries_in(dirfd(stream.get()));
     while (const dirent* entry = readdir(stream.get())) {
         std::string_view native = entry->d_name;
-        if (native == "." || native == "..")
+        if (native == "." || native == ".." || std::ranges::find(list_entries, native) != list_entries.end())
             continue;
         std::size_t mark = search.text.size();
         Entry item{ 0, search.append(native), {}, {}, 0 };
@@ -420,22 +427,32 @@ bool is_valid_folder_path(std::string_view path)
         [](char c) { return static_cast<unsigned char>(c) < 0x20 || std::strchr("*?\"<>|", c) != nullptr; });
 }
 
-SearchPtr read_search(std::string_view text)
+// The folder a pattern searches, as the file system names it, and the pattern's
+// last part; false where Wine would search no folder.
+bool split_pattern(std::string_view text, std::string* directory, std::string_view* wildcard)
 {
     const posix::NameConverter& converter = posix::names();
-    std::string directory;
-    std::string_view pattern = within_start_folder(text, &directory);
+    std::string_view pattern = within_start_folder(text, directory);
     std::size_t end = folder_part_end(pattern, converter);
     std::string below = converter.to_utf8(pattern.substr(0, end));
     std::replace(below.begin(), below.end(), '\\', '/');
     if (!is_valid_folder_path(below))
-        return nullptr;
-    directory += below;
-    if (directory.empty())
-        directory = ".";
+        return false;
+    *directory += below;
+    if (directory->empty())
+        *directory = ".";
+    *wildcard = pattern.substr(end);
+    return true;
+}
 
+SearchPtr read_search(std::string_view text)
+{
+    std::string directory;
+    std::string_view wildcard;
+    if (!split_pattern(text, &directory, &wildcard))
+        return nullptr;
     SearchPtr search = new_search();
-    if (!read_directory(directory, pattern.substr(end), *search) || search->entries.empty())
+    if (!read_directory(directory, wildcard, *search) || search->entries.empty())
         return nullptr;
     search->pattern = text;
     return search;
@@ -480,6 +497,27 @@ int find_close(SearchHandle handle)
     if (!search->second_pass && search->next >= search->entries.size())
         kept = std::move(search);
     return 0;
+}
+
+bool identify_folder(const char* path, FolderId* id)
+{
+    try {
+        // The folder is found as a search in it finds it: a link that its
+        // search would follow must not be refused, nor one passed over here
+        // that the search would take round.
+        std::string directory;
+        std::string_view rest;
+        struct stat info;
+        if (!split_pattern(path, &directory, &rest) || !rest.empty())
+            return false;
+        DirPtr stream = open_folder(directory);
+        if (!stream || fstat(dirfd(stream.get()), &info) != 0)
+            return false;
+        *id = FolderId{ info.st_dev, info.st_ino };
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 }  // namespace platform

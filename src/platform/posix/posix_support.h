@@ -3,6 +3,8 @@
 // process.
 #pragma once
 
+#include <signal.h>
+
 #include <cstdint>
 #include <string>
 
@@ -15,6 +17,19 @@ inline Handle handle_for_fd(int fd)
 {
     return reinterpret_cast<Handle>(static_cast<intptr_t>(fd) + 1);
 }
+
+// The signals of a set held off for the object's lifetime, so that their
+// handlers never run in the middle of what the main thread does meanwhile.
+class SignalsHeld {
+public:
+    explicit SignalsHeld(const sigset_t& held) { sigprocmask(SIG_BLOCK, &held, &before_); }
+    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t before_;
+};
 
 inline int fd_of(Handle handle)
 {
@@ -52,10 +67,11 @@ bool write_out_echo_at_signal();
 bool ending_signal_pending();
 void end_by_pending_signal();
 
-// Installs, once, the handler that writes out the echo and restores the
-// terminal before a signal ends the process with its default; a signal that
-// the process was started to ignore stays ignored. A fault only restores the
-// terminal: after one, nothing else the process holds can be trusted.
+// Installs, once, the handler that writes out the echo, restores the
+// terminal and removes an unfinished list file before a signal ends the
+// process with its default; a signal that the process was started to ignore
+// stays ignored. A fault only restores the terminal and removes that file:
+// after one, nothing else the process holds can be trusted.
 void prepare_ending_signals();
 
 }  // namespace platform::posix

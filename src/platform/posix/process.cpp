@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/list_file.h"
 #include "platform/posix/names.h"
+#include "platform/posix/options.h"
 #include "platform/posix/posix_support.h"
 
 namespace platform {
@@ -95,8 +97,12 @@ int at_exit(void (*function)())
     return std::atexit(function);
 }
 
+// The main sequence ends every run with 0. A run given options tells a
+// script whether its list was written whole.
 void exit_process(int32_t status)
 {
+    if (status == 0 && posix::options().given && posix::list_failed())
+        status = posix::LIST_FAILURE_STATUS;
     std::exit(status);
 }
 

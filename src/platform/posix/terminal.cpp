@@ -11,7 +11,9 @@
 // read when the first wait begins, is put back at exit, before a signal ends
 // the process and before Ctrl+Z stops it; on continuing, the wait's mode is
 // set again. Each poll checks the mode too, and reads only what is there, so
-// that no wait blocks whatever mode a shell left behind.
+// that no wait blocks whatever mode a shell left behind. A terminal that can
+// no longer be read (hung up, or one a background job in an orphaned group
+// would read) is closed, as after a hang-up.
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
@@ -26,6 +28,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/posix/list_file.h"
 #include "platform/posix/posix_support.h"
 
 namespace platform {
@@ -54,6 +57,8 @@ volatile sig_atomic_t pending_end = 0;
 // While set, hang-up and termination are close events, which end the waits
 // instead of the process.
 volatile sig_atomic_t close_events_handled = 0;
+// Set by every SIGCONT, so that a wait can tell a stop that took effect.
+volatile sig_atomic_t continued = 0;
 
 CtrlHandler installed_handler = nullptr;
 struct sigaction close_actions_before[std::size(CLOSE_SIGNALS)];
@@ -113,6 +118,26 @@ void leave_wait_mode()
     restore_user_mode(fd);
 }
 
+// The signals whose handlers set the terminal's mode or end the process.
+sigset_t mode_signals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int ending : ENDING_SIGNALS)
+        sigaddset(&signals, ending);
+    sigaddset(&signals, SIGTSTP);
+    sigaddset(&signals, SIGCONT);
+    return signals;
+}
+
+// The close event, from the main thread, for a terminal that cannot be read
+// any more: the next poll reports it.
+void take_as_closed()
+{
+    if (received_event == 0)
+        received_event = CTRL_CLOSE_EVENT;
+}
+
 // Sets the wait's mode again if something else changed it.
 void reassert_wait_mode(int fd)
 {
@@ -125,11 +150,13 @@ void reassert_wait_mode(int fd)
 
 // ---- Signal handlers
 
-// The terminal as the user had it, then the signal's default, which ends the
-// process: at once from the main thread, on the handler's return from one.
+// The terminal as the user had it, an unfinished list file gone, then the
+// signal's default, which ends the process: at once from the main thread, on
+// the handler's return from one.
 void end_with_default(int signal_number)
 {
     leave_wait_mode();
+    posix::remove_unfinished_list();
     std::signal(signal_number, SIG_DFL);
     raise(signal_number);
 }
@@ -154,6 +181,7 @@ void on_signal(int signal_number)
 void on_fault(int signal_number)
 {
     leave_wait_mode();
+    posix::remove_unfinished_list();
     std::signal(signal_number, SIG_DFL);
     raise(signal_number);
 }
@@ -163,17 +191,14 @@ void install(int signal_number, void (*handler)(int), int flags)
     struct sigaction action { };
     action.sa_handler = handler;
     action.sa_flags = flags;
-    sigemptyset(&action.sa_mask);
     // One handler at a time writes out the echo or sets the terminal's mode:
     // a stop or continue in the middle of an ending one would set the wait's
     // mode again before the end. SIGTTOU too: should the shell take the
     // terminal between the check for the foreground and the mode's change,
     // that change must not stop the process in the middle of a handler
     // (Ctrl+Z would then stop it twice).
-    for (int ending : ENDING_SIGNALS)
-        sigaddset(&action.sa_mask, ending);
-    for (int job_control : { SIGTSTP, SIGCONT, SIGTTOU })
-        sigaddset(&action.sa_mask, job_control);
+    action.sa_mask = mode_signals();
+    sigaddset(&action.sa_mask, SIGTTOU);
     sigaction(signal_number, &action, nullptr);
 }
 
@@ -202,6 +227,7 @@ void on_stop(int)
 void on_continue(int)
 {
     int saved_errno = errno;
+    continued = 1;
     int fd = wait_mode_fd;
     if (fd >= 0 && received_event == 0 && !in_background(fd))
         reassert_wait_mode(fd);
@@ -212,6 +238,12 @@ bool ignored(int signal_number)
 {
     struct sigaction before { };
     return sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN;
+}
+
+bool blocked(int signal_number)
+{
+    sigset_t mask;
+    return sigprocmask(SIG_BLOCK, nullptr, &mask) == 0 && sigismember(&mask, signal_number) == 1;
 }
 
 // SA_RESTART: a read or a mode change that the stop interrupted goes on.
@@ -235,19 +267,39 @@ void leave_wait_mode_at_exit()
 // A job in the background leaves the terminal to its shell, whose mode it
 // has then, not the user's. Its wait stops it (SIGTTIN), as a read there
 // would, until it is brought to the foreground; false while it stays behind.
+// Where that read would fail instead, the terminal is closed to it: with
+// SIGTTIN ignored or blocked (sent all the same, it would stop only the rest
+// of a pipeline), and in an orphaned group, where the kernel discards the stop
+// (no SIGCONT follows) and no shell can bring the job back.
 bool wait_for_foreground(int fd)
 {
     if (!in_background(fd))
         return true;
-    kill(0, SIGTTIN);
-    return !in_background(fd);
+    if (!ignored(SIGTTIN) && !blocked(SIGTTIN)) {
+        continued = 0;
+        kill(0, SIGTTIN);
+        bool behind = in_background(fd);
+        if (!behind || continued != 0)
+            return !behind;
+    }
+    take_as_closed();
+    return false;
 }
 
 // The first call reads the user's mode and sets the wait's; every later one
 // checks that the wait's mode still holds.
 bool hold_wait_mode(int fd)
 {
+    prepare_job_control();
     if (!wait_for_foreground(fd))
+        return false;
+    // Those handlers wait while the mode is checked and set: one that put the
+    // user's mode back between the check and the set would find it undone,
+    // and nothing would put it back again.
+    posix::SignalsHeld held(mode_signals());
+    // A close event came since the peek's check: its handler has put the
+    // user's mode back for good.
+    if (received_event != 0)
         return false;
     if (wait_mode_fd == fd) {
         reassert_wait_mode(fd);
@@ -259,7 +311,6 @@ bool hold_wait_mode(int fd)
         return false;
     user_mode = mode;
     posix::prepare_ending_signals();
-    prepare_job_control();
     if (!exit_restore_registered) {
         exit_restore_registered = true;
         std::atexit(leave_wait_mode_at_exit);
@@ -306,10 +357,11 @@ void read_pending(int fd)
         ssize_t got = read(fd, bytes + size, sizeof bytes - size);
         if (got < 0 && errno == EINTR)
             continue;
-        // A terminal that hung up without a SIGHUP reaching us (ignored or
-        // blocked) answers EIO for ever: take it as the close event.
-        if (got < 0 && errno == EIO && received_event == 0)
-            received_event = CTRL_CLOSE_EVENT;
+        // The kernel refuses a read from the background where the wait for
+        // the foreground takes the terminal as closed (an orphaned group,
+        // SIGTTIN ignored or blocked), should the job have gone there since.
+        if (got < 0 && errno == EIO)
+            take_as_closed();
         if (got <= 0)
             break;
         size += static_cast<std::size_t>(got);
@@ -336,6 +388,13 @@ bool peek_console_input(Handle handle, InputRecord* record, uint32_t* count)
     *count = 0;
     // Everything printed before a wait is out when it begins.
     posix::write_out_echo();
+    int fd = posix::fd_of(handle);
+    bool terminal = fd >= 0 && isatty(fd) == 1;
+    // A hang-up that no SIGHUP announced (blocked, or a disowned job's
+    // terminal) shows only here: every call on the terminal fails with EIO,
+    // and a read gives end of file.
+    if (fd >= 0 && !terminal && errno == EIO)
+        take_as_closed();
     if (received_event != 0) {
         // Every wait after a hang-up or termination ends at once.
         leave_wait_mode();
@@ -343,8 +402,7 @@ bool peek_console_input(Handle handle, InputRecord* record, uint32_t* count)
             installed_handler(static_cast<uint32_t>(received_event));
         return true;
     }
-    int fd = posix::fd_of(handle);
-    if (fd < 0 || !isatty(fd))
+    if (!terminal)
         return false;
     try {
         if (queued.empty()) {

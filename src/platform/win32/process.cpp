@@ -96,6 +96,13 @@ uint32_t control_fp(uint32_t new_value, uint32_t mask)
 
 #endif
 
+// The exe takes no options: every run is the plain one.
+const RunSettings& run_settings()
+{
+    static const RunSettings plain;
+    return plain;
+}
+
 void keep_main_args(int, char**) { }
 
 void fetch_main_args()
