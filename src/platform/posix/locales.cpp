@@ -2,13 +2,23 @@
 // archive, its alias file and its locale folders. The archive's header and
 // table of names have kept one layout since glibc 2.3 (its magic number says
 // so); the folders' names and glibc's way of trying them are its documented
-// behaviour. The data itself is never read.
+// behaviour. Of a locale's data only the name of its codeset is read, where
+// glibc checks it; the program's own C library, which may be another version
+// than the machine's, never loads any. Other C libraries, which the program is
+// only ever linked with dynamically, are asked.
 #include "platform/posix/locales.h"
 
 #include <fcntl.h>
-#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <sys/auxv.h>
+#else
+#include <locale.h>
+#ifdef __APPLE__
+#include <xlocale.h>  // newlocale
+#endif
+#endif
 
 #include <algorithm>
 #include <array>
@@ -109,6 +119,7 @@ bool archive_has(const std::string& path, const std::string& name)
     // magic, serial, then offset, used and size of the name table, then of the string table.
     std::array<uint32_t, 8> head{};
     bool found = false;
+    // Bounds that no archive comes near, against a damaged one.
     if (read_at(fd, head.data(), sizeof head, 0) && head[0] == ARCHIVE_MAGIC && head[4] < (1u << 20)
         && head[6] < (1u << 24)) {
         // Each entry: hash, name offset, record offset.
@@ -253,7 +264,12 @@ LocaleFiles host_locale_files()
     // glibc searches LOCPATH's folders before its own, and then not its
     // archive, unless the program runs with privileges it did not start with.
     const char* path = std::getenv("LOCPATH");
-    if (path && *path && getauxval(AT_SECURE) == 0) {
+#ifdef __GLIBC__
+    bool secure = getauxval(AT_SECURE) != 0;
+#else
+    bool secure = true;
+#endif
+    if (path && *path && !secure) {
         files.archive.clear();
         std::string_view rest = path;
         while (!rest.empty()) {
@@ -273,6 +289,13 @@ bool locale_exists(std::string_view name, const LocaleFiles& files)
         return true;
     if (name.empty() || !valid_name(name))
         return false;
+#ifndef __GLIBC__
+    if (locale_t made = newlocale(LC_CTYPE_MASK, std::string(name).c_str(), locale_t{})) {
+        freelocale(made);
+        return true;
+    }
+    return false;
+#endif
     std::optional<std::string> alias = expand_alias(files.aliases, name);
     if (!files.archive.empty()
         && (archive_has(files.archive, archive_name(name))
