@@ -649,6 +649,10 @@ ROWS = [
     Row("stdin_pipe", "standard input a pipe", "as with standard input closed", "both", row_stdin_pipe),
     Row("hangup", "a hang-up or termination at a key prompt", "the waits end; a complete list, exit 0", "native",
         None, "e2e.native.hangup"),
+    Row("hangup_unannounced", "a hang-up that no SIGHUP announces; a background start in an orphaned group",
+        "the waits end as on a hang-up, never an endless poll", "posix", None,
+        "posix_platform_tests.PosixTerminal.AHangUpWithoutSighupEndsTheWaits, "
+        "posix_platform_tests.PosixTerminal.ABackgroundStartInAnOrphanedGroupEndsTheWaits"),
     Row("resize", "the terminal resized during the walk", "no effect on the list; no crash", "native", row_resize),
     Row("links_to_parent", "two folder links to the parent folder (A/up1 and A/up2 to ..)",
         "passed over as folders that cannot be searched, the rest listed once (followed, they would double "
@@ -672,7 +676,7 @@ ROWS = [
 def markdown_table():
     lines = ["| Fault | What the tool does | Tried on | Test |", "|---|---|---|---|"]
     places = {"both": "native, Wine", "native": "native", "wine": "Wine", "differential": "native against Wine",
-              "unit": "simulated platform"}
+              "unit": "simulated platform", "posix": "POSIX platform, pseudo-terminal"}
     tests = {"both": "faults.*.{}", "native": "faults.native.{}", "wine": "faults.wine.{}", "differential": "faults.{}"}
     for row in ROWS:
         test = row.covered_by or tests[row.where].format(row.name)
