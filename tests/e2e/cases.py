@@ -22,6 +22,7 @@ import termios
 import time
 
 from harness import (
+    NOBODY,
     PANE_HEIGHT,
     WINE_WRAPPER,
     NativeProgram,
@@ -657,6 +658,22 @@ def case_script(program, build):
         check(os.path.islink(link) and read_bytes(game_list) == crlf_lines(entries),
               "through a link: the link replaced, or the list {!r}".format(read_bytes(game_list)))
         check_left_alone(root, "Overridelist.txt", crlf_lines(entries))
+        if os.geteuid() != 0:
+            return
+        # As root: the file replaced stays its owner's, and a link that another user put in a shared
+        # folder such as /tmp is not followed.
+        os.chown(game_list, NOBODY, NOBODY)
+        run_script(program, ["-nq", "-o", game_list, "Data"], root)
+        check(os.stat(game_list).st_uid == NOBODY, "the list's owner not kept")
+        shared = os.path.join(root, "shared")
+        os.mkdir(shared, 0o1777)
+        os.chmod(shared, 0o1777)
+        planted = os.path.join(shared, "list.txt")
+        os.symlink(game_list, planted)
+        os.lchown(planted, NOBODY, NOBODY)
+        result = run_script(program, ["-nq", "-o", planted, "Data"], root)
+        check(result.returncode == 1 and b"Permission denied" in result.stderr,
+              "a planted link: exit status {}, {!r}".format(result.returncode, result.stderr))
 
 
 def terminal_modes(session):

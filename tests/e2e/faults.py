@@ -42,9 +42,8 @@ from cases import (
     run_script,
     start_and_pass_banner,
 )
-from harness import WINE_WRAPPER, NativeProgram, Session, WineProgram, data_tree, make_files, poll, read_bytes, wine_env
+from harness import NOBODY, WINE_WRAPPER, NativeProgram, Session, WineProgram, data_tree, make_files, poll, read_bytes, wine_env
 
-NOBODY = 65534
 AS_NOBODY = ["setpriv", "--reuid={}".format(NOBODY), "--regid={}".format(NOBODY), "--clear-groups"]
 # The shortest search path that the platform refuses: Wine 8.0's _findfirst takes a pattern of
 # MAX_PATH (260) characters, not one more (measured); the kernel takes PATH_MAX bytes with the NUL.
@@ -568,6 +567,12 @@ def row_output_read_only_folder(program, opts):
         result = run_script(nobody, SCRIPT_ARGS, data_dir)
         expect_list_refused(result, "Permission denied")
         check_left_alone(root, "Overridelist.txt", OLD_LIST)
+        # A Data folder that can be entered but not read would give an empty list in place of the old.
+        os.chmod(root, 0o755)
+        os.chmod(data_dir, 0o311)
+        result = run_script(nobody, ["-nq", "-o", "Overridelist.txt", data_dir], root)
+        check(result.returncode == 2, "an unreadable Data folder: exit status {}".format(result.returncode))
+        check_left_alone(root, "Overridelist.txt", OLD_LIST)
 
 
 def row_output_terminated(program, opts):
@@ -628,8 +633,9 @@ ROWS = [
         "\"Error opening file: 2\" at once, the FIFO left as it is, a key, exit 0", "native", row_list_fifo),
     Row("output_full_disk", "-o FILE on a full disk (a file size limit, SIGXFSZ ignored)",
         "exit 1, the reason on standard error; FILE as it was, no new file left", "native", row_output_full_disk),
-    Row("output_read_only_folder", "-o FILE in a folder without write permission (run as an unprivileged user)",
-        "exit 1, the reason on standard error; FILE as it was, no new file left", "native",
+    Row("output_read_only_folder", "-o FILE in a folder without write permission, or a DATA_DIR without read "
+        "permission (run as an unprivileged user)", "exit 1, the reason on standard error (2 for the DATA_DIR); "
+        "FILE as it was, no new file left", "native",
         row_output_read_only_folder),
     Row("output_terminated", "a termination during the walk with -o FILE",
         "the process ends; FILE as it was, no new file left", "native", row_output_terminated),
@@ -647,6 +653,10 @@ ROWS = [
     Row("stdin_pipe", "standard input a pipe", "as with standard input closed", "both", row_stdin_pipe),
     Row("hangup", "a hang-up or termination at a key prompt", "the waits end; a complete list, exit 0", "native",
         None, "e2e.native.hangup"),
+    Row("hangup_unannounced", "a hang-up that no SIGHUP announces; a background start in an orphaned group",
+        "the waits end as on a hang-up, never an endless poll", "posix", None,
+        "posix_platform_tests.PosixTerminal.AHangUpWithoutSighupEndsTheWaits, "
+        "posix_platform_tests.PosixTerminal.ABackgroundStartInAnOrphanedGroupEndsTheWaits"),
     Row("resize", "the terminal resized during the walk", "no effect on the list; no crash", "native", row_resize),
     Row("links_to_parent", "two folder links to the parent folder (A/up1 and A/up2 to ..)",
         "passed over as folders that cannot be searched, the rest listed once (followed, they would double "
@@ -670,7 +680,7 @@ ROWS = [
 def markdown_table():
     lines = ["| Fault | What the tool does | Tried on | Test |", "|---|---|---|---|"]
     places = {"both": "native, Wine", "native": "native", "wine": "Wine", "differential": "native against Wine",
-              "unit": "simulated platform"}
+              "unit": "simulated platform", "posix": "POSIX platform, pseudo-terminal"}
     tests = {"both": "faults.*.{}", "native": "faults.native.{}", "wine": "faults.wine.{}", "differential": "faults.{}"}
     for row in ROWS:
         test = row.covered_by or tests[row.where].format(row.name)

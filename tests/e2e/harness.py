@@ -17,6 +17,8 @@ POLL_SECONDS = 0.05
 WAIT_CAP_SECONDS = 30.0
 PANE_WIDTH = 76
 PANE_HEIGHT = 24
+# The unprivileged user that runs the program where permissions matter (root passes them by).
+NOBODY = 65534
 
 
 def base_env():

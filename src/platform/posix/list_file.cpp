@@ -40,6 +40,9 @@ struct Target {
     std::string folder;  // its real path
     std::string path;    // in that folder: what the rename replaces
     mode_t permissions;  // those of the file replaced, else those a new file gets
+    // The file replaced keeps its owner where the run may give it (-1: none).
+    uid_t owner = static_cast<uid_t>(-1);
+    gid_t group = static_cast<gid_t>(-1);
     // The target first; then -o's link where it named one, and the new file.
     std::vector<Place> places;
 };
@@ -87,6 +90,19 @@ std::string joined(const std::string& folder, const std::string& name)
     return folder.ends_with('/') ? folder + name : folder + "/" + name;
 }
 
+// The kernel's rule for links in a shared folder such as /tmp (sticky and
+// writable by all), which following a link by hand would pass by: one there
+// is followed only when it is the follower's or the folder owner's, so that
+// no other user's link can make the run replace a file of its choosing.
+bool may_follow(const std::string& link, const struct stat& info)
+{
+    struct stat folder;
+    if (stat(folder_of(link).c_str(), &folder) != 0)
+        return false;
+    bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+    return !shared || info.st_uid == geteuid() || info.st_uid == folder.st_uid;
+}
+
 // Where a chain of symbolic links leads: the path itself where it is no link,
 // whether or not it exists. Empty, with errno set, where the chain goes on.
 std::string followed(std::string path)
@@ -96,6 +112,10 @@ std::string followed(std::string path)
         struct stat info;
         if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
             return path;
+        if (!may_follow(path, info)) {
+            errno = EACCES;
+            return {};
+        }
         ssize_t size = readlink(path.c_str(), link.data(), link.size());
         if (size < 0)
             return {};
@@ -170,8 +190,18 @@ void finish_new_file()
             unlink(new_file);
         new_file_exists = 0;
     }
-    if (error != 0)
+    if (error != 0) {
         note_failure(error);
+        return;
+    }
+    // The rename itself reaches the disk with its folder. Should that fail,
+    // the list is in place all the same, and a crash can only bring the old
+    // one back, whole.
+    int folder = open(target->folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        fsync(folder);
+        close(folder);
+    }
 }
 
 }  // namespace
@@ -231,6 +261,8 @@ bool choose_list_target(const char* file)
         if (!S_ISREG(info.st_mode))
             return refuse(file, S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file");
         chosen.permissions = info.st_mode & 07777;
+        chosen.owner = info.st_uid;
+        chosen.group = info.st_gid;
     } else if (errno == ENOENT) {
         mode_t mask = umask(0);
         umask(mask);
@@ -266,10 +298,6 @@ FILE* open_beside_list_target()
         return nullptr;
     }
     prepare_ending_signals();
-    // Its place is made first and its name filled in after: nothing is
-    // allocated while the new file exists unrecorded.
-    target->places.push_back(Place{ target->places.front().device, target->places.front().inode, name });
-    Place& made = target->places.back();
     int fd;
     int error;
     {
@@ -280,11 +308,15 @@ FILE* open_beside_list_target()
         new_file_exists = fd >= 0;
     }
     if (fd < 0) {
-        target->places.pop_back();
         errno = error;
         return nullptr;
     }
-    std::memcpy(made.name.data(), new_file + pattern.size() - name.size(), name.size());
+    const Place& folder = target->places.front();
+    target->places.push_back(Place{ folder.device, folder.inode, new_file + pattern.size() - name.size() });
+    // The owner first: a change of owner may clear the permissions' set-id
+    // bits. Only root may give the file to another user, so a refusal leaves
+    // it the runner's, as any file the run makes.
+    [[maybe_unused]] int owner_kept = fchown(fd, target->owner, target->group);
     FILE* file = fchmod(fd, target->permissions) == 0 ? fdopen(fd, "wb") : nullptr;
     if (!file) {
         error = errno;

@@ -6,6 +6,7 @@
 // argument was given change how the run goes (options.h, run_settings()).
 #include "platform/posix/options.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -190,6 +191,10 @@ void fetch_main_args()
         refuse_folder(folder, errno);
     if (folder && !S_ISDIR(info.st_mode))
         refuse_folder(folder, ENOTDIR);
+    // A folder that cannot be read would be walked as an empty one, and its
+    // empty list would replace the game's.
+    if (folder && faccessat(AT_FDCWD, folder, R_OK | X_OK, AT_EACCESS) != 0)
+        refuse_folder(folder, errno);
     // The target is found from the folder the program was started in, before
     // it enters DATA_DIR.
     if (arguments.output) {

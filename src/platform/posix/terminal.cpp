@@ -178,14 +178,6 @@ void on_signal(int signal_number)
     errno = saved_errno;
 }
 
-void on_fault(int signal_number)
-{
-    leave_wait_mode();
-    posix::remove_unfinished_list();
-    std::signal(signal_number, SIG_DFL);
-    raise(signal_number);
-}
-
 void install(int signal_number, void (*handler)(int), int flags)
 {
     struct sigaction action { };
@@ -487,7 +479,7 @@ void prepare_ending_signals()
     }
     for (int signal_number : FAULT_SIGNALS) {
         if (!ignored(signal_number))
-            install(signal_number, on_fault, 0);
+            install(signal_number, end_with_default, 0);
     }
 }
 
