@@ -38,10 +38,10 @@ FileSystemCharset file_system_charset_of_environment();
 // name, generated or not.
 unsigned code_page_of_environment();
 
-// Wine's conversions of a code page, built from the tables that the program
-// carries: nothing of the C library's own conversions is used.
 struct CodePageTables;
 
+// Wine's conversions of a code page, built from the tables that the program
+// carries: nothing of the C library's own conversions is used.
 class NameConverter {
 public:
     // A code page that Wine never gives a locale is taken as 1252.
