@@ -292,9 +292,9 @@ def write_file(path, lines):
 def write_code_pages(tables, locales, wine, size):
     lines = [line.format(wine, "conversions and locales") for line in HEADER] + [
         "//",
-        "// For each ANSI code page, {} bytes in all: the runs of the way in (byte, or lead and trail".format(size),
-        "// byte as one number, to UTF-16 unit), their pool of literal values, and the runs that mend the",
-        "// way out (UTF-16 unit to byte, or lead and trail byte) where it is not the way in reversed.",
+        "// The ANSI code pages, {} bytes in all. For each: the runs of the way in (byte, or lead and".format(size),
+        "// trail byte as one number, to UTF-16 unit), their pool of literal values, and the runs that mend",
+        "// the way out (UTF-16 unit to byte, or lead and trail byte) where it is not the way in reversed.",
         "",
     ]
     for t in tables:
