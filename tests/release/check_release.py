@@ -343,15 +343,24 @@ def check_native_hardening(release):
 
 def check_portable(release):
     """The tarball's program, linked statically: no interpreter and no library to load, so it runs on any x86_64
-    Linux. It imports nothing to inspect; its code is the objects of the .deb's program, so the link's hardening is
-    what is left to see."""
-    program = os.path.join(release.scratch, "portable")
+    Linux, in an empty chroot too. It imports nothing to inspect; its code is the objects of the .deb's program, so
+    the link's hardening is what is left to see."""
+    root = os.path.join(release.scratch, "root")
+    os.mkdir(root)
+    program = os.path.join(root, "autooverridelist")
     with open(program, "wb") as f:
         f.write(release.tar_files[release.tar_file("/bin/autooverridelist")])
+    os.chmod(program, 0o755)
     dynamic, headers = check_linked_hardening("portable program", program)
     check("INTERP" not in headers, "portable program: an interpreter")
     check("(NEEDED)" not in dynamic, "portable program: needs shared libraries")
     check(re.search(r"Type:\s+DYN\b", readelf(program, "--file-header")), "portable program: not a static PIE")
+    # As root (CI), or as the root of a namespace of its own elsewhere.
+    start = "import os, sys; os.chroot(sys.argv[1]); os.execv('/autooverridelist', ['autooverridelist', '--version'])"
+    run = subprocess.run(([] if os.geteuid() == 0 else ["unshare", "--user", "--map-root-user"])
+                         + [sys.executable, "-c", start, root], capture_output=True, text=True)
+    check(run.returncode == 0 and run.stdout == "autooverridelist {}\n".format(release.args.version),
+          "portable program in an empty chroot: status {}, {!r} {!r}".format(run.returncode, run.stdout, run.stderr))
 
 
 def check_man_page(release):
@@ -378,7 +387,8 @@ CHECKS = [
     (".deb: man page and changelog compressed with gzip -9n, changelog dated, copyright as LICENSE", check_debian_docs),
     (".deb: lintian finds nothing", check_lintian),
     ("program: dynamic, PIE, BIND_NOW, RELRO, stack protector, fortified, no .comment", check_native_hardening),
-    ("tarball's program: static PIE, no interpreter, no NEEDED, BIND_NOW, RELRO, no .comment", check_portable),
+    ("tarball's program: static PIE, no interpreter, no NEEDED, BIND_NOW, RELRO, no .comment; runs in an empty chroot",
+     check_portable),
     ("man -l renders without warnings", check_man_page),
 ]
 EXE64_CHECK = ("x86_64 exe: DYNAMIC_BASE, NX_COMPAT, HIGH_ENTROPY_VA; only system DLLs", check_exe64)
