@@ -3,8 +3,12 @@
 # tree, so that each package is made as from a plain install. A source package
 # installs no project, and is left as it is.
 if(CPACK_INSTALL_CMAKE_PROJECTS)
+  # The .deb holds the program as Debian's are, dynamically linked; the tarball,
+  # for any Linux, the portable one where the build made it.
   if(CPACK_GENERATOR STREQUAL "DEB")
     set(parts program debian)
+  elseif(CPACK_AOL_PORTABLE)
+    set(parts portable plain)
   else()
     set(parts program plain)
   endif()

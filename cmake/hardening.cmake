@@ -2,8 +2,9 @@
 # Debian 12's dpkg-buildflags leaves some of it out (stack clash protection and
 # control-flow protection) and CMake's Release type would otherwise build at -O3.
 #
-# aol_harden(TARGET) hardens what TARGET compiles and, for a program, how it
-# links: call it on the program and on the object libraries it is made of.
+# aol_harden(TARGET [STATIC]) hardens what TARGET compiles and, for a program,
+# how it links: call it on the program and on the object libraries it is made
+# of. STATIC links a program as a static PIE.
 # Linux only, and not for the fuzz build; the sanitized builds of the tests are
 # not hardened (the sanitizers check memory themselves).
 include_guard(GLOBAL)
@@ -11,6 +12,7 @@ include(CheckCXXCompilerFlag)
 include(CheckCXXSourceCompiles)
 
 function(aol_harden target)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "STATIC" "" "")
   if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux" OR AOL_FUZZ)
     return()
   endif()
@@ -53,6 +55,12 @@ function(aol_harden target)
   target_compile_options(${target} PRIVATE -fPIE)
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "EXECUTABLE")
-    target_link_options(${target} PRIVATE -pie -Wl,-z,relro -Wl,-z,now)
+    # Never -pie beside -static-pie: the two together link a dynamic program,
+    # without a word.
+    if(ARG_STATIC)
+      target_link_options(${target} PRIVATE -static-pie -Wl,-z,relro -Wl,-z,now)
+    else()
+      target_link_options(${target} PRIVATE -pie -Wl,-z,relro -Wl,-z,now)
+    endif()
   endif()
 endfunction()

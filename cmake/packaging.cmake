@@ -23,21 +23,31 @@ if(WIN32)
   endif()
   set(CPACK_GENERATOR ZIP)
 else()
-  # Three parts: the program, which every package holds; the plain man page and
-  # licence, for the tarball and for an install from the build folder; and what
-  # Debian asks of a package in their place (installed only by CPack).
+  # Four parts: the program, as the system's packages are (dynamically linked);
+  # the portable program (linked statically, for the tarball, installed only by
+  # CPack); the README, plain man page and licence, for the tarball and for an
+  # install from the build folder; and what Debian asks of a package in their
+  # place (installed only by CPack).
   configure_file(doc/autooverridelist.1.in autooverridelist.1 @ONLY)
+  set(programs autooverridelist program)
   install(TARGETS autooverridelist RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+  if(AOL_BUILD_PORTABLE)
+    list(APPEND programs autooverridelist_portable portable)
+    install(TARGETS autooverridelist_portable RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+      COMPONENT portable EXCLUDE_FROM_ALL)
+  endif()
   # A stripped program also loses the compiler's notes, as Debian strips them.
-  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
-      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
-        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:autooverridelist>\"
-        COMMAND_ERROR_IS_FATAL ANY)
-    endif()" COMPONENT program)
-  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT program)
+  while(programs)
+    list(POP_FRONT programs target component)
+    install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>\"
+          COMMAND_ERROR_IS_FATAL ANY)
+      endif()" COMPONENT ${component})
+  endwhile()
+  install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT plain)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/autooverridelist.1
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT plain)
-  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT plain)
   string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CPACK_SYSTEM_NAME)
   set(CPACK_GENERATOR TGZ)
   if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
@@ -56,10 +66,11 @@ else()
     endforeach()
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian/autooverridelist.1.gz
       DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT debian EXCLUDE_FROM_ALL)
-    install(FILES doc/copyright ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.gz
+    install(FILES README.md doc/copyright ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.gz
       DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
   endif()
   set(CPACK_STRIP_FILES ON)
+  set(CPACK_AOL_PORTABLE ${AOL_BUILD_PORTABLE})
   # Each package takes its own parts (cmake/cpack_parts.cmake).
   set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_parts.cmake)
 endif()

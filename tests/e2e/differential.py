@@ -1,11 +1,12 @@
 """Runs the exe under Wine and the native program on the same trees: their lists must be byte-identical.
 
-usage: differential.py --exe EXE --prefix WINEPREFIX [--wine LOADER] --native PROGRAM [--locales LOCALE,...]
+usage: differential.py --exe EXE --prefix WINEPREFIX [--wine LOADER] --native PROGRAM [--portable PROGRAM]
+                       [--locales LOCALE,...]
 
 The trees run in C.UTF-8; a small tree of names in many scripts runs again in one locale for each
 ANSI code page that Wine gives, and in a locale that is not generated (--locales names some of them,
 or "none"), where both lists must also hold the bytes that only that locale gives, and as many
-entries as the exe lists there.
+entries as the exe lists there. --portable adds the portable program, whose list must be the same too.
 """
 
 import argparse
@@ -217,8 +218,10 @@ def list_written(program, data_dir):
 
 
 def first_difference(lists):
+    """Where the first list that differs from the first one does."""
     rows = {kind: written.split(b"\r\n") for kind, written in lists.items()}
-    (a, rows_a), (b, rows_b) = rows.items()
+    (a, rows_a), *others = rows.items()
+    b, rows_b = next((kind, rows) for kind, rows in others if rows != rows_a)
     for i, (row_a, row_b) in enumerate(zip(rows_a, rows_b)):
         if row_a != row_b:
             return "line {}: {} {!r}, {} {!r}".format(i + 1, a, row_a, b, row_b)
@@ -231,6 +234,7 @@ def main():
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--wine", default=WINE_WRAPPER, help="the Wine loader (default: %(default)s)")
     parser.add_argument("--native", required=True)
+    parser.add_argument("--portable", help="the portable program, run beside the native one")
     parser.add_argument("--locales", help="the locales for the names tree, by comma; \"none\" for none "
                         "(default: " + ",".join(run[0] for run in LOCALE_RUNS) + ")")
     args = parser.parse_args()
@@ -245,6 +249,10 @@ def main():
         WineProgram(os.path.abspath(args.exe), os.path.abspath(args.prefix), args.wine),
         NativeProgram(os.path.abspath(args.native)),
     ]
+    if args.portable:
+        portable = NativeProgram(os.path.abspath(args.portable))
+        portable.kind = "portable"
+        programs.append(portable)
     failures = []
     trees = {name: build for name, build in TREES.items() if name not in TERMINAL_TREES}
     for name, build in {**trees, "generated": build_generated}.items():

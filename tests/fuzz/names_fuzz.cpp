@@ -8,11 +8,8 @@
 // upper-casing each) on fuzzed triples.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <locale.h>
-
 #include <algorithm>
 #include <array>
-#include <cwctype>
 #include <memory>
 #include <optional>
 #include <string>
@@ -96,12 +93,6 @@ std::optional<std::u32string> decode(const std::string& text)
     return points;
 }
 
-locale_t utf8_locale()
-{
-    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-    return locale;
-}
-
 // Wine's rule itself: the UTF-16 units, each upper-cased.
 std::u16string wine_units(const std::u32string& points)
 {
@@ -110,12 +101,8 @@ std::u16string wine_units(const std::u32string& points)
         if (point >= 0x10000) {
             units += static_cast<char16_t>(0xD800 + ((point - 0x10000) >> 10));
             units += static_cast<char16_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
-        } else if (point >= 'a' && point <= 'z') {
-            units += static_cast<char16_t>(point - 'a' + 'A');
-        } else if (point < 0x80 || !utf8_locale()) {
-            units += static_cast<char16_t>(point);
         } else {
-            units += static_cast<char16_t>(towupper_l(static_cast<wint_t>(point), utf8_locale()));
+            units += platform::posix::upper_unit(static_cast<char16_t>(point));
         }
     }
     return units;

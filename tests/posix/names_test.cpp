@@ -256,9 +256,28 @@ TEST(PosixNames, LeadBytesOfTheDoubleByteCodePages)
 TEST(PosixNames, ACodePageWineNeverGivesIsTakenAs1252)
 {
     NameConverter converter(437);
-    EXPECT_STREQ(converter.iconv_name(), NameConverter(1252).iconv_name());
+    EXPECT_EQ(converter.code_page(), 1252u);
     EXPECT_EQ(converter.to_ansi("g\xC4\x99\xC5\x9B"), "ges");
-    EXPECT_STREQ(NameConverter(65001).iconv_name(), "UTF-8");
+    EXPECT_EQ(NameConverter(65001).code_page(), 65001u);
+}
+
+// Wine's case table, not the C library's: they differ where Unicode gives a
+// letter an upper case that is another letter's (final sigma, dotless i).
+TEST(PosixNames, UpperCaseAsWineHasIt)
+{
+    using platform::posix::upper_unit;
+    EXPECT_EQ(upper_unit(u'a'), u'A');
+    EXPECT_EQ(upper_unit(u'\u00E9'), u'\u00C9');                    // é
+    EXPECT_EQ(upper_unit(u'\u00FF'), u'\u0178');                    // ÿ
+    EXPECT_EQ(upper_unit(u'\u0444'), u'\u0424');                    // ф
+    EXPECT_EQ(upper_unit(u'\uFF41'), u'\uFF21');                    // fullwidth a
+    EXPECT_EQ(upper_unit(u'\u03C2'), u'\u03C2');                    // ς stays, where glibc gives Σ
+    EXPECT_EQ(upper_unit(u'\u0131'), u'\u0131');                    // ı stays, where glibc gives I
+    EXPECT_EQ(upper_unit(u'\u00DF'), u'\u00DF');                    // ß
+    EXPECT_EQ(upper_unit(char16_t{ 0xD83D }), char16_t{ 0xD83D });  // a surrogate
+    // So the order keys of "ς" and "Σ" differ, and "ı" is not "I".
+    EXPECT_NE(platform::posix::order_key("\xCF\x82"), platform::posix::order_key("\xCE\xA3"));
+    EXPECT_EQ(platform::posix::order_key("\xC4\xB1x"), "\xC4\xB1X");
 }
 
 TEST(PosixNames, NamesOutInTheCodePageAndBackIn)

@@ -16,16 +16,18 @@
 
 namespace {
 
+using platform::posix::NameConverter;
 using platform::posix::TerminalText;
 
 const char* const ASCII = "ANSI_X3.4-1968";
 
 TEST(PosixTerminalText, ConversionAndWhatTakesAQuestionMark)
 {
-    TerminalText utf8("WINDOWS-1252", "UTF-8");
-    TerminalText ascii("WINDOWS-1252", ASCII);
-    TerminalText latin1("WINDOWS-1252", "ISO-8859-1");
-    TerminalText unknown("WINDOWS-1252", "NO-SUCH-CHARSET");
+    NameConverter names(1252);
+    TerminalText utf8(names, "UTF-8");
+    TerminalText ascii(names, ASCII);
+    TerminalText latin1(names, "ISO-8859-1");
+    TerminalText unknown(names, "NO-SUCH-CHARSET");
     struct Case {
         const char* what;
         std::string ansi;
@@ -66,7 +68,8 @@ TEST(PosixTerminalText, ConversionAndWhatTakesAQuestionMark)
 TEST(PosixTerminalText, DoubleByteCodePage)
 {
     // Shift-JIS: a lead byte takes the next byte, ASCII or not, as its second.
-    TerminalText utf8("CP932", "UTF-8");
+    NameConverter names(932);
+    TerminalText utf8(names, "utf8");
     EXPECT_EQ(utf8.convert("\x83\x41/x"), "\xE3\x82\xA2/x");
     EXPECT_EQ(utf8.convert("x\x83"), "x?");
 }

@@ -1,39 +1,37 @@
 #!/usr/bin/env python3
-"""Turns Wine's dumped conversions and locales into src/platform/posix/code_page_data.inc.
+"""Turns Wine's dumped conversions, case table and locales into the POSIX platform's tables.
 
 usage: tools/codepages/generate.py [WORK]
 
 WORK (build/codepages by default) holds what regenerate.py asked Wine for: dump-CP.txt for each
-code page, wine_locales.txt and resolved.txt. Standard library only; glibc's iconv is called
-through ctypes.
+code page, upcase.txt, wine_locales.txt and resolved.txt. Standard library only; nothing here
+depends on the C library's own conversions.
 
-The POSIX platform builds its tables from iconv and mends them with the runs written here, so the
-runs hold exactly what Wine answers otherwise. The base rule below is the one names.cpp follows,
-and the two must change together:
+Writes src/platform/posix/code_page_data.inc and src/platform/posix/case_data.inc. The tables are
+runs (see table_runs.h), which the POSIX platform expands a block at a time; the rules below are the
+ones names.cpp expands them by, and the two must change together. Each table is checked against
+the dump by expanding it the same way.
 
-- out, a UTF-16 unit: below 0x80 itself; a surrogate '?'; else what iconv makes of it alone, when
-  that is one byte (two in a double-byte code page), or '?'.
-- in, one byte or a lead byte and a trail byte: below 0x80 itself; else the one BMP character
-  that iconv makes of the bytes alone, or the code page's Unicode default.
+- in, one byte or a lead byte and a trail byte (lead << 8 | trail): below 0x80 itself; else the
+  runs' value, or the code page's Unicode default where no run gives one.
+- out, a UTF-16 unit: below 0x80 itself; else the first key, in the order of the in runs, whose
+  value is the unit; else '?'; then the out runs, which hold where Wine answers otherwise (best
+  fit above all).
+- case: a unit that no run names is its own upper case.
 """
 
-import ctypes
-import ctypes.util
 import os
-import platform
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-OUTPUT = os.path.join(ROOT, "src", "platform", "posix", "code_page_data.inc")
+POSIX = os.path.join(ROOT, "src", "platform", "posix")
+CODE_PAGE_OUTPUT = os.path.join(POSIX, "code_page_data.inc")
+CASE_OUTPUT = os.path.join(POSIX, "case_data.inc")
 
 # Every ANSI code page that Wine gives a locale; 65001 (UTF-8) needs no table.
 CODE_PAGES = [874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258, 65001]
 UTF8 = 65001
-
-
-def iconv_name(code_page):
-    return "UTF-8" if code_page == UTF8 else "CP{}".format(code_page)
 
 
 # Locale modifiers that name a script, as Wine turns them into a Windows locale name; it passes
@@ -67,38 +65,6 @@ def alias_candidates(known, unix_names):
     return candidates
 
 
-# ---- iconv --------------------------------------------------------------------------------------
-
-libc = ctypes.CDLL(ctypes.util.find_library("c"), use_errno=True)
-libc.iconv_open.restype = ctypes.c_void_p
-libc.iconv_open.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
-libc.iconv.restype = ctypes.c_size_t
-libc.iconv.argtypes = [ctypes.c_void_p] + [ctypes.POINTER(ctypes.c_char_p), ctypes.POINTER(ctypes.c_size_t)] * 2
-ICONV_FAILED = ctypes.c_size_t(-1).value
-
-
-def iconv_open(to, from_):
-    handle = libc.iconv_open(to.encode(), from_.encode())
-    if handle in (None, ICONV_FAILED):
-        sys.exit("generate: iconv knows no conversion from {} to {}".format(from_, to))
-    return handle
-
-
-def convert(handle, data):
-    """The whole output for data alone, shift state flushed; None when iconv fails."""
-    libc.iconv(handle, None, None, None, None)
-    source = ctypes.create_string_buffer(data, len(data))
-    target = ctypes.create_string_buffer(16)
-    in_at, in_left = ctypes.c_char_p(ctypes.addressof(source)), ctypes.c_size_t(len(data))
-    out_at, out_left = ctypes.c_char_p(ctypes.addressof(target)), ctypes.c_size_t(16)
-    if libc.iconv(handle, ctypes.byref(in_at), ctypes.byref(in_left), ctypes.byref(out_at), ctypes.byref(out_left)) \
-            == ICONV_FAILED or in_left.value:
-        return None
-    if libc.iconv(handle, None, None, ctypes.byref(out_at), ctypes.byref(out_left)) == ICONV_FAILED:
-        return None
-    return target.raw[: 16 - out_left.value]
-
-
 # ---- the dumps ----------------------------------------------------------------------------------
 
 
@@ -123,6 +89,8 @@ class Dump:
                     self.api_differences.append(line.strip())
                 elif kind == "codepage":
                     self.code_page = int(fields[1])
+                elif kind == "default":
+                    self.default = bytes.fromhex(fields[1])
                 elif kind == "unidefault":
                     self.unicode_default = int(fields[1], 16)
                 elif kind == "lead":
@@ -134,64 +102,115 @@ def value_of(data):
     return int.from_bytes(data, "big")
 
 
-def base_out(handle, unit, double_byte):
-    if unit < 0x80:
-        return unit
-    if 0xD800 <= unit <= 0xDFFF:
-        return ord("?")
-    got = convert(handle, chr(unit).encode("utf-8"))
-    return value_of(got) if got and len(got) <= (2 if double_byte else 1) else ord("?")
+# ---- runs ---------------------------------------------------------------------------------------
+
+# A run's value step that takes its values from the code page's pool instead (table_runs.h).
+LITERAL = 0xFF
+# Arithmetic runs shorter than this go into a literal run, whose values cost two bytes each against
+# the eight of a run of their own.
+SHORTEST_RUN = 5
 
 
-def base_in(handle, data, unicode_default):
-    if len(data) == 1 and data[0] < 0x80:
-        return data[0]
-    got = convert(handle, data)
-    text = got.decode("utf-8") if got is not None else ""
-    return ord(text) if len(text) == 1 and ord(text) < 0x10000 else unicode_default
+def arithmetic_run(values, key, taken):
+    """(count, key step, value step) of the longest run from key: keys 1 or 2 apart, values 0 or 1 apart,
+    or as far apart as the keys (a case table's pairs)."""
+    best = (1, 1, 0)
+    for key_step, value_step in ((1, 1), (1, 0), (2, 1), (2, 0), (2, 2)):
+        count = 1
+        while True:
+            next_key = key + key_step * count
+            if next_key in taken or values.get(next_key) != values[key] + value_step * count:
+                break
+            count += 1
+        if count > best[0]:
+            best = (count, key_step, value_step)
+    return best
 
 
-def runs_of(pairs):
-    """(first key, first value, count, key step, value step) covering the sorted pairs: each run is
-    the longest that starts at its key with a key step of 1 or 2 and a value step of 0 or 1."""
+def runs_of(pairs, pool=None, fill=None):
+    """Runs (first key, first value, count, key step, value step) that give the sorted (key, value)
+    pairs. With a pool (a list, which grows), what no long arithmetic run covers goes into literal runs
+    of keys one apart, where a gap of fewer than SHORTEST_RUN keys takes the fill value."""
     values = dict(pairs)
+    keys = [key for key, _ in pairs]
     taken = set()
     runs = []
-    for key, value in pairs:
+    literal = None  # the open literal run, as a list
+
+    def close_literal():
+        nonlocal literal
+        if literal:
+            runs.append(tuple(literal))
+        literal = None
+
+    for at, key in enumerate(keys):
         if key in taken:
             continue
-        best = (1, 1, 0)
-        for key_step in (1, 2):
-            for value_step in (0, 1):
-                count = 1
-                while True:
-                    next_key = key + key_step * count
-                    if next_key in taken or values.get(next_key) != value + value_step * count:
-                        break
-                    count += 1
-                if count > best[0]:
-                    best = (count, key_step, value_step)
-        count, key_step, value_step = best
+        count, key_step, value_step = arithmetic_run(values, key, taken)
+        if pool is not None and count < SHORTEST_RUN:
+            end = literal[0] + literal[2] if literal else None
+            gap = key - end if literal else None
+            if literal and gap < SHORTEST_RUN and (gap == 0 or fill is not None) \
+                    and not taken.intersection(range(end, key)):
+                pool.extend([fill] * gap)
+                literal[2] += gap
+            else:
+                close_literal()
+                literal = [key, len(pool), 0, 1, LITERAL]
+            pool.append(values[key])
+            literal[2] += 1
+            taken.add(key)
+            continue
+        close_literal()
         taken.update(key + key_step * i for i in range(count))
-        runs.append((key, value, count, key_step, value_step))
+        runs.append((key, values[key], count, key_step, value_step))
+    close_literal()
+    runs.sort()
+    if pool is not None and len(pool) > 0xFFFF:
+        sys.exit("generate: a pool of {} values does not fit its 16-bit index".format(len(pool)))
     return runs
+
+
+def expand(runs, pool=()):
+    """The (key, value) pairs of the runs, in their order: as table_runs.h expands them."""
+    for first, value, count, key_step, value_step in runs:
+        for i in range(count):
+            yield first + i * key_step, pool[value + i] if value_step == LITERAL else value + i * value_step
+
+
+# ---- the code pages -----------------------------------------------------------------------------
 
 
 class Tables:
     def __init__(self, dump):
         self.dump = dump
-        name = iconv_name(dump.code_page)
-        double_byte = bool(dump.lead_ranges)
-        to_ansi = iconv_open(name, "UTF-8")
-        to_utf8 = iconv_open("UTF-8", name)
-        out = [(u, value_of(dump.out[u])) for u in range(0x10000)
-               if value_of(dump.out[u]) != base_out(to_ansi, u, double_byte)]
-        into = sorted((value_of(data), unit) for data, unit in dump.into.items()
-                      if unit != base_in(to_utf8, data, dump.unicode_default))
-        self.out_runs = runs_of(out)
-        self.in_runs = runs_of(into)
-        self.out_count = len(out)
-        self.in_count = len(into)
+        if dump.default != b"?":
+            sys.exit("generate: {}: default character {} is not '?'".format(dump.code_page, dump.default.hex()))
+        into = {value_of(data): unit for data, unit in dump.into.items()}
+        out = {unit: value_of(data) for unit, data in dump.out.items()}
+        if any(into.get(byte, byte) != byte or out[byte] != byte for byte in range(0x80)):
+            sys.exit("generate: {} does not keep ASCII as it is".format(dump.code_page))
+
+        self.pool = []
+        self.in_runs = runs_of(sorted((key, unit) for key, unit in into.items()
+                                      if key >= 0x80 and unit != dump.unicode_default),
+                               self.pool, dump.unicode_default)
+        expanded = dict(expand(self.in_runs, self.pool))
+        if any(expanded.get(key, dump.unicode_default) != unit for key, unit in into.items() if key >= 0x80):
+            sys.exit("generate: {}: the in runs do not give Wine's table".format(dump.code_page))
+
+        base = {}
+        for key, unit in expand(self.in_runs, self.pool):
+            if unit >= 0x80:
+                base.setdefault(unit, key)
+        mends = [(unit, value) for unit, value in sorted(out.items())
+                 if unit >= 0x80 and value != base.get(unit, ord("?"))]
+        self.out_runs = runs_of(mends)
+        self.in_count = len(expanded)
+        self.mend_count = len(mends)
+
+    def size(self):
+        return 8 * (len(self.in_runs) + len(self.out_runs)) + 2 * len(self.pool)
 
 
 def check_utf8(dump):
@@ -203,6 +222,15 @@ def check_utf8(dump):
     for data, unit in dump.into.items():
         if unit != (data[0] if data[0] < 0x80 else 0xFFFD):
             sys.exit("generate: 65001 turns {} into U+{:04X}".format(data.hex(), unit))
+
+
+def read_upcase(path):
+    """The units that Wine's RtlUpcaseUnicodeChar changes, from lines "u unit upper"."""
+    with open(path) as f:
+        pairs = sorted((int(fields[1], 16), int(fields[2], 16)) for fields in map(str.split, f) if fields[0] == "u")
+    if any(chr(unit).upper() != chr(upper) for unit, upper in pairs if unit < 0x80):
+        sys.exit("generate: Wine's case table does not upper-case ASCII as ASCII does")
+    return pairs
 
 
 # ---- locales ------------------------------------------------------------------------------------
@@ -229,12 +257,17 @@ def effective_code_page(code_page, lcid):
 
 # ---- output -------------------------------------------------------------------------------------
 
+HEADER = [
+    "// Generated by tools/codepages/generate.py: do not edit; tools/codepages/regenerate.py",
+    "// makes it again (see README.md). From Wine {}'s {}.",
+]
 
-def c_runs(name, runs):
-    if not runs:
-        return ["constexpr std::span<const TableRun> {}{{}};".format(name)]
-    items = ["{{ 0x{:04X}, 0x{:04X}, {}, {}, {} }}".format(*run) for run in runs]
-    lines = ["constexpr TableRun {}[] = {{".format(name)]
+
+def c_items(declaration, items, empty):
+    """A C++ array of the items, wrapped at 118 columns; the empty form where there are none."""
+    if not items:
+        return [empty]
+    lines = [declaration + " = {"]
     row = "   "
     for item in items:
         if len(row) + len(item) + 2 > 118:
@@ -246,41 +279,50 @@ def c_runs(name, runs):
     return lines
 
 
-def write(tables, locales, sizes):
-    lines = [
-        "// Generated by tools/codepages/generate.py: do not edit; tools/codepages/regenerate.py",
-        "// makes it again (see README.md). From Wine {}'s conversions and {}'s iconv.".format(
-            sizes["wine"], " ".join(platform.libc_ver())),
+def c_runs(name, runs):
+    items = ["{{ 0x{:04X}, 0x{:04X}, {}, {}, {} }}".format(*run) for run in runs]
+    return c_items("constexpr TableRun " + name + "[]", items, "constexpr std::span<const TableRun> {}{{}};".format(name))
+
+
+def write_file(path, lines):
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def write_code_pages(tables, locales, wine, size):
+    lines = [line.format(wine, "conversions and locales") for line in HEADER] + [
         "//",
-        "// For each ANSI code page, the runs that mend the table built from iconv into Wine's:",
-        "// { first key, first value, count, key step, value step }. Out: UTF-16 unit to byte",
-        "// (a lead and a trail byte as one number); in: byte, or lead and trail byte, to unit.",
+        "// The ANSI code pages, {} bytes in all. For each: the runs of the way in (byte, or lead and".format(size),
+        "// trail byte as one number, to UTF-16 unit), their pool of literal values, and the runs that mend",
+        "// the way out (UTF-16 unit to byte, or lead and trail byte) where it is not the way in reversed.",
         "",
     ]
     for t in tables:
         cp = t.dump.code_page
-        lines += c_runs("OUT_{}".format(cp), t.out_runs) + c_runs("IN_{}".format(cp), t.in_runs) + [""]
+        lines += c_items("constexpr char16_t POOL_{}[]".format(cp), ["0x{:04X}".format(v) for v in t.pool],
+                         "constexpr const char16_t* POOL_{} = nullptr;".format(cp))
+        lines += c_runs("IN_{}".format(cp), t.in_runs) + c_runs("OUT_{}".format(cp), t.out_runs) + [""]
     lines.append("constexpr CodePageTables CODE_PAGE_TABLES[] = {")
     for t in tables:
         cp = t.dump.code_page
         leads = ", ".join("0x{:02X}, 0x{:02X}".format(a, b) for a, b in t.dump.lead_ranges)
-        lines.append('    {{ {}, "{}", {{ {} }}, 0x{:04X}, OUT_{}, IN_{} }},'.format(
-            cp, iconv_name(cp), leads, t.dump.unicode_default, cp, cp))
+        lines.append("    {{ {0}, {{ {1} }}, 0x{2:04X}, IN_{0}, POOL_{0}, OUT_{0} }},".format(
+            cp, leads, t.dump.unicode_default))
     lines.append("};")
     lines.append("")
     lines.append("// The Windows locales whose ANSI code page under Wine is not 1252, aliases included.")
-    lines.append("constexpr LocaleCodePage LOCALE_CODE_PAGES[] = {")
-    row = "   "
-    for name, code_page in locales:
-        item = '{{ "{}", {} }},'.format(name, code_page)
-        if len(row) + len(item) + 1 > 118:
-            lines.append(row)
-            row = "   "
-        row += " " + item
-    lines.append(row)
-    lines.append("};")
-    with open(OUTPUT, "w") as f:
-        f.write("\n".join(lines) + "\n")
+    lines += c_items("constexpr LocaleCodePage LOCALE_CODE_PAGES[]",
+                     ['{{ "{}", {} }}'.format(name, code_page) for name, code_page in locales], "")
+    write_file(CODE_PAGE_OUTPUT, lines)
+
+
+def write_case(runs, wine):
+    lines = [line.format(wine, "RtlUpcaseUnicodeChar") for line in HEADER] + [
+        "//",
+        "// The upper case of each UTF-16 unit that has another, by runs; {} bytes.".format(8 * len(runs)),
+        "",
+    ] + c_runs("UPPER_CASE", runs)
+    write_file(CASE_OUTPUT, lines)
 
 
 def main(argv):
@@ -298,17 +340,20 @@ def main(argv):
             continue
         t = Tables(dump)
         tables.append(t)
-        print("code page {}: {} units out and {} in differ from iconv; {} + {} runs".format(
-            code_page, t.out_count, t.in_count, len(t.out_runs), len(t.in_runs)))
+        print("code page {}: {} values in ({} runs, {} in the pool), {} units out mended ({} runs): {} bytes".format(
+            code_page, t.in_count, len(t.in_runs), len(t.pool), t.mend_count, len(t.out_runs), t.size()))
 
     known = read_locales(os.path.join(work, "wine_locales.txt"))
     resolved = read_locales(os.path.join(work, "resolved.txt"))
     locales = sorted((name, effective_code_page(*value)) for name, value in {**resolved, **known}.items()
                      if "_" not in name and effective_code_page(*value) != 1252)
-    run_count = sum(len(t.out_runs) + len(t.in_runs) for t in tables)
-    sizes = {"wine": wine_version()}
-    write(tables, locales, sizes)
-    print("{} runs ({} bytes as 8-byte records); {} locales".format(run_count, run_count * 8, len(locales)))
+    case_runs = runs_of(read_upcase(os.path.join(work, "upcase.txt")))
+    size = sum(t.size() for t in tables)
+    wine = wine_version()
+    write_code_pages(tables, locales, wine, size)
+    write_case(case_runs, wine)
+    print("code pages: {} bytes; case: {} runs, {} bytes; {} locales".format(
+        size, len(case_runs), 8 * len(case_runs), len(locales)))
     return 0
 
 

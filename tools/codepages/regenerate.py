@@ -128,6 +128,7 @@ def main():
             path = os.path.join(work, "dump-{}.txt".format(code_page))
             wine.run(locale, "dump", "Z:" + path.replace("/", "\\"))
             print("code page {}: dumped under {}".format(code_page, locale))
+        wine.run("C.UTF-8", "upcase", "Z:" + os.path.join(work, "upcase.txt").replace("/", "\\"))
     finally:
         wine.close()
     generate.main([work])

@@ -6,6 +6,7 @@
  *   wine_dump locales          every locale Wine knows: ANSI code page, LCID
  *   wine_dump resolve NAME...  the locale that each name reaches, likewise
  *   wine_dump dump FILE        the ANSI code page's conversions, both ways
+ *   wine_dump upcase FILE      every UTF-16 unit that RtlUpcaseUnicodeChar changes
  *   wine_dump list PATTERN     what _findfirst/_findnext hand out, in hex
  *   wine_dump cwd              what GetCurrentDirectoryA hands out, in hex
  *
@@ -23,9 +24,11 @@
 
 typedef LONG(WINAPI* ToNarrow)(char*, ULONG, ULONG*, const WCHAR*, ULONG);
 typedef LONG(WINAPI* ToWide)(WCHAR*, ULONG, ULONG*, const char*, ULONG);
+typedef WCHAR(WINAPI* ToUpper)(WCHAR);
 
 static ToNarrow to_multibyte;
 static ToWide to_unicode;
+static ToUpper to_upper;
 
 static void print_hex(FILE* out, const unsigned char* bytes, unsigned count)
 {
@@ -124,6 +127,24 @@ static int dump(const char* path)
     return fclose(out) == 0 ? 0 : 1;
 }
 
+/* The case table by which Wine compares names without regard to case (its
+ * directory order and its case-blind lookup of a path). */
+static int upcase(const char* path)
+{
+    FILE* out = fopen(path, "wb");
+    unsigned i;
+    if (!out) {
+        fprintf(stderr, "cannot open %s\n", path);
+        return 1;
+    }
+    for (i = 0; i < 0x10000; ++i) {
+        WCHAR upper = to_upper((WCHAR)i);
+        if (upper != i)
+            fprintf(out, "u %04x %04x\n", i, upper);
+    }
+    return fclose(out) == 0 ? 0 : 1;
+}
+
 static int list(const char* pattern)
 {
     struct _finddata_t data;
@@ -179,6 +200,7 @@ int main(int argc, char** argv)
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     to_multibyte = (ToNarrow)(void*)GetProcAddress(ntdll, "RtlUnicodeToMultiByteN");
     to_unicode = (ToWide)(void*)GetProcAddress(ntdll, "RtlMultiByteToUnicodeN");
+    to_upper = (ToUpper)(void*)GetProcAddress(ntdll, "RtlUpcaseUnicodeChar");
     if (argc == 2 && strcmp(argv[1], "acp") == 0) {
         printf("%u %u\n", GetACP(), GetOEMCP());
         return 0;
@@ -197,6 +219,8 @@ int main(int argc, char** argv)
         return list(argv[2]);
     if (argc == 3 && strcmp(argv[1], "dump") == 0 && to_multibyte && to_unicode)
         return dump(argv[2]);
-    fprintf(stderr, "usage: wine_dump acp | locales | resolve NAME... | cwd | list PATTERN | dump FILE\n");
+    if (argc == 3 && strcmp(argv[1], "upcase") == 0 && to_upper)
+        return upcase(argv[2]);
+    fprintf(stderr, "usage: wine_dump acp | locales | resolve NAME... | cwd | list PATTERN | dump FILE | upcase FILE\n");
     return 2;
 }

@@ -1,85 +1,31 @@
 // File-name conversion between UTF-8 and the ANSI code page of the locale, as
-// Wine converts: its tables are the C library's iconv, mended by the runs in
-// code_page_data.inc wherever Wine answers otherwise (best fit above all).
+// Wine converts: by Wine's own tables, which the program carries.
 #include "platform/posix/names.h"
 
-#include <langinfo.h>
-#include <locale.h>
-#ifdef __APPLE__
-#include <xlocale.h>  // newlocale and nl_langinfo_l
-#endif
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <span>
+
+#include "platform/posix/code_pages.h"
+#include "platform/posix/locales.h"
+#include "platform/posix/table_runs.h"
 
 namespace platform::posix {
 
 namespace {
 
-// A stretch of a table that iconv does not give as Wine has it: `count` keys
-// from `first`, `key_step` apart, take the values from `value` on,
-// `value_step` apart.
-struct TableRun {
-    uint16_t first;
-    uint16_t value;
-    uint16_t count;
-    uint8_t key_step;
-    uint8_t value_step;
-};
-
-struct LocaleCodePage {
-    std::string_view name;  // a Windows locale name: language[-Script][-TERRITORY]
-    uint16_t code_page;
-};
-
-}  // namespace
-
-struct CodePageTables {
-    uint16_t number;
-    const char* iconv_name;
-    uint8_t lead_ranges[6];         // first and last lead byte of each range; zeros after the last
-    char16_t unicode_default;       // what bytes without a character become
-    std::span<const TableRun> out;  // key: UTF-16 unit; value: byte, or lead << 8 | trail
-    std::span<const TableRun> in;   // key: byte, or lead << 8 | trail; value: UTF-16 unit
-};
-
-namespace {
-
-#include "platform/posix/code_page_data.inc"
-
 constexpr char DEFAULT_CHARACTER = '?';
+// No byte sequence of a code page has this value, so it marks a unit that the
+// way in does not give.
+constexpr uint16_t NOT_GIVEN = 0xFFFF;
 
 const CodePageTables* tables_for(unsigned code_page)
 {
-    for (const CodePageTables& tables : CODE_PAGE_TABLES) {
+    for (const CodePageTables& tables : code_page_tables()) {
         if (tables.number == code_page)
             return &tables;
     }
     return nullptr;
-}
-
-// What iconv makes of `data` alone, its shift state ended, when that fits in
-// `room` bytes; 0 when it fails.
-std::size_t convert_alone(iconv_t converter, std::string_view data, char* out, std::size_t room)
-{
-    if (converter == NO_CONVERTER)
-        return 0;
-    iconv(converter, nullptr, nullptr, nullptr, nullptr);
-    char* in = const_cast<char*>(data.data());
-    std::size_t in_left = data.size();
-    char* at = out;
-    std::size_t out_left = room;
-    if (iconv(converter, &in, &in_left, &at, &out_left) == static_cast<std::size_t>(-1) || in_left != 0
-        || iconv(converter, nullptr, nullptr, &at, &out_left) == static_cast<std::size_t>(-1))
-        return 0;
-    return static_cast<std::size_t>(at - out);
-}
-
-bool is_surrogate(char32_t point)
-{
-    return point >= 0xD800 && point <= 0xDFFF;
 }
 
 }  // namespace
@@ -178,7 +124,7 @@ unsigned code_page_for_locale(std::string_view locale)
         name += "-Deva";
     if (underscore != std::string_view::npos)
         name.append("-").append(locale.substr(underscore + 1));
-    for (const LocaleCodePage& row : LOCALE_CODE_PAGES) {
+    for (const LocaleCodePage& row : locale_code_pages()) {
         if (row.name == name)
             return row.code_page;
     }
@@ -193,27 +139,19 @@ unsigned code_page_of_environment()
     // machine has their locale.
     if (const char* all = std::getenv("LC_ALL"); all && *all)
         return code_page_for_locale(all);
-    locale_t available = newlocale(LC_CTYPE_MASK, "", locale_t{});
-    if (!available)
-        return DEFAULT_CODE_PAGE;
-    freelocale(available);
-    for (const char* variable : { "LC_CTYPE", "LANG" }) {
-        const char* value = std::getenv(variable);
-        if (value && *value)
-            return code_page_for_locale(value);
-    }
-    return DEFAULT_CODE_PAGE;
+    std::string_view name = environment_ctype_locale();
+    return locale_exists(name, host_locale_files()) ? code_page_for_locale(name) : DEFAULT_CODE_PAGE;
 }
 
 FileSystemCharset file_system_charset_of_environment()
 {
-    locale_t locale = newlocale(LC_CTYPE_MASK, "", locale_t{});
-    if (!locale)
-        return FileSystemCharset::SEVEN_BIT;
-    std::string_view charset = nl_langinfo_l(CODESET, locale);
-    FileSystemCharset result = charset == "ANSI_X3.4-1968" ? FileSystemCharset::SEVEN_BIT : FileSystemCharset::UTF8;
-    freelocale(locale);
-    return result;
+    // Wine reads names in 7 bits in C (ASCII) and POSIX, which is also where
+    // a locale the machine lacks leaves it; every other character set is
+    // read as UTF-8 here.
+    std::string_view name = environment_ctype_locale();
+    return name.empty() || name == "C" || name == "POSIX" || !locale_exists(name, host_locale_files())
+        ? FileSystemCharset::SEVEN_BIT
+        : FileSystemCharset::UTF8;
 }
 
 NameConverter::NameConverter(unsigned code_page, FileSystemCharset charset)
@@ -234,93 +172,47 @@ NameConverter::NameConverter(unsigned code_page, FileSystemCharset charset)
     }
 }
 
-NameConverter::~NameConverter()
-{
-    if (to_ansi_ != NO_CONVERTER)
-        iconv_close(to_ansi_);
-    if (to_utf8_ != NO_CONVERTER)
-        iconv_close(to_utf8_);
-}
-
-const char* NameConverter::iconv_name() const
-{
-    return tables_ ? tables_->iconv_name : "UTF-8";
-}
-
-// The rule that tools/codepages/generate.py builds the runs against: ASCII as
-// it is, a surrogate '?', else what iconv makes of the unit alone when that
-// is one byte (or two, in a double-byte code page), else '?'. Without iconv's
-// converter every unit beyond ASCII that no run names becomes '?'.
-const uint16_t* NameConverter::out_block(unsigned high) const
-{
-    std::unique_ptr<uint16_t[]>& block = out_blocks_[high];
-    if (block)
-        return block.get();
-    auto values = std::make_unique<uint16_t[]>(BLOCK);
-    if (to_ansi_ == NO_CONVERTER)
-        to_ansi_ = iconv_open(tables_->iconv_name, "UTF-8");
-    std::size_t room = tables_->lead_ranges[0] != 0 ? 2 : 1;
-    for (unsigned low = 0; low < BLOCK; ++low) {
-        char32_t unit = (high << 8) | low;
-        values[low] = DEFAULT_CHARACTER;
-        if (unit < 0x80) {
-            values[low] = static_cast<uint16_t>(unit);
-        } else if (!is_surrogate(unit)) {
-            std::string utf8;
-            append_utf8(utf8, unit);
-            unsigned char bytes[4];
-            std::size_t size = convert_alone(to_ansi_, utf8, reinterpret_cast<char*>(bytes), room);
-            if (size == 1)
-                values[low] = bytes[0];
-            else if (size == 2)
-                values[low] = static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
-        }
-    }
-    for (const TableRun& run : tables_->out) {
-        for (unsigned i = 0; i < run.count; ++i) {
-            unsigned key = run.first + i * run.key_step;
-            if (key >> 8 == high)
-                values[key & 0xFF] = static_cast<uint16_t>(run.value + i * run.value_step);
-        }
-    }
-    block = std::move(values);
-    return block.get();
-}
-
-// Likewise: ASCII as it is, else the one BMP character that iconv makes of the
-// bytes alone, else the code page's Unicode default.
+// The single bytes, or the pairs of one lead byte: ASCII as it is, else
+// what the runs give, else the code page's Unicode default.
 const char16_t* NameConverter::in_row(unsigned lead) const
 {
     std::unique_ptr<char16_t[]>& row = in_rows_[lead];
     if (row)
         return row.get();
-    auto units = std::make_unique<char16_t[]>(BLOCK);
-    if (to_utf8_ == NO_CONVERTER)
-        to_utf8_ = iconv_open("UTF-8", tables_->iconv_name);
-    for (unsigned byte = 0; byte < BLOCK; ++byte) {
-        units[byte] = tables_->unicode_default;
-        if (lead == 0 && byte < 0x80) {
+    auto units = std::make_unique<char16_t[]>(ROW);
+    std::fill_n(units.get(), ROW, tables_->unicode_default);
+    if (lead == 0) {
+        for (unsigned byte = 0; byte < 0x80; ++byte)
             units[byte] = static_cast<char16_t>(byte);
-            continue;
-        }
-        char bytes[2] = { static_cast<char>(lead), static_cast<char>(byte) };
-        std::string_view data = lead == 0 ? std::string_view(bytes + 1, 1) : std::string_view(bytes, 2);
-        char utf8[8];
-        std::size_t size = convert_alone(to_utf8_, data, utf8, sizeof utf8);
-        char32_t point;
-        if (size > 0 && read_utf8_character(std::string_view(utf8, size), &point) == size && point < 0x10000)
-            units[byte] = static_cast<char16_t>(point);
     }
-    unsigned first = lead << 8;
-    for (const TableRun& run : tables_->in) {
-        for (unsigned i = 0; i < run.count; ++i) {
-            unsigned key = run.first + i * run.key_step;
-            if (key >= first && key < first + BLOCK)
-                units[key - first] = static_cast<char16_t>(run.value + i * run.value_step);
-        }
-    }
+    expand_runs(tables_->in, tables_->pool, lead << 8, std::span(units.get(), ROW));
     row = std::move(units);
     return row.get();
+}
+
+// ASCII as it is; else the first byte or pair, in the order of the runs in,
+// that gives the unit, mended by the runs out where Wine's best fit answers
+// otherwise; else '?'. A surrogate is given by nothing, so it is '?' too.
+const uint16_t* NameConverter::out_table() const
+{
+    if (out_)
+        return out_.get();
+    constexpr std::size_t UNITS = 0x10000;
+    auto values = std::make_unique<uint16_t[]>(UNITS);
+    std::fill_n(values.get(), UNITS, NOT_GIVEN);
+    for_each_entry(tables_->in, tables_->pool, [&](unsigned key, uint16_t unit) {
+        if (unit >= 0x80 && values[unit] == NOT_GIVEN)
+            values[unit] = static_cast<uint16_t>(key);
+    });
+    expand_runs(tables_->out, nullptr, 0, std::span(values.get(), UNITS));
+    for (unsigned unit = 0; unit < UNITS; ++unit) {
+        if (unit < 0x80)
+            values[unit] = static_cast<uint16_t>(unit);
+        else if (values[unit] == NOT_GIVEN)
+            values[unit] = DEFAULT_CHARACTER;
+    }
+    out_ = std::move(values);
+    return out_.get();
 }
 
 void NameConverter::append_unit(std::string& ansi, char16_t unit) const
@@ -329,7 +221,7 @@ void NameConverter::append_unit(std::string& ansi, char16_t unit) const
         ansi += static_cast<char>(unit);
         return;
     }
-    uint16_t value = out_block(unit >> 8)[unit & 0xFF];
+    uint16_t value = out_table()[unit];
     if (value > 0xFF)
         ansi += static_cast<char>(value >> 8);
     ansi += static_cast<char>(value & 0xFF);

@@ -2,8 +2,6 @@
 // and the 8-bit ANSI code page in which the tool (and Wine) hands them out.
 #pragma once
 
-#include <iconv.h>
-
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -12,9 +10,6 @@
 #include <string_view>
 
 namespace platform::posix {
-
-// What iconv_open gives when it knows no such conversion.
-inline const iconv_t NO_CONVERTER = reinterpret_cast<iconv_t>(-1);
 
 // Windows code pages by number. Wine gives 1252 to every locale that it has
 // no other code page for, and UTF-8 to those whose Windows locale has no
@@ -45,11 +40,12 @@ unsigned code_page_of_environment();
 
 struct CodePageTables;
 
+// Wine's conversions of a code page, built from the tables that the program
+// carries: nothing of the C library's own conversions is used.
 class NameConverter {
 public:
     // A code page that Wine never gives a locale is taken as 1252.
     explicit NameConverter(unsigned code_page, FileSystemCharset charset = FileSystemCharset::UTF8);
-    ~NameConverter();
     NameConverter(const NameConverter&) = delete;
     NameConverter& operator=(const NameConverter&) = delete;
 
@@ -67,30 +63,29 @@ public:
     // code page, nor in UTF-8).
     bool is_lead_byte(unsigned char byte) const { return (lead_bytes_[byte / 64] >> (byte % 64)) & 1; }
 
-    // iconv's name for the code page converted to, after the fallback.
-    const char* iconv_name() const;
+    // The code page converted to, after the fallback.
+    unsigned code_page() const { return code_page_; }
     FileSystemCharset file_system_charset() const { return charset_; }
 
 private:
-    // The conversion tables are built a block at a time, the first time a
-    // name needs one: most names are ASCII and need none. Not for use from
-    // more than one thread.
-    static constexpr std::size_t BLOCK = 256;
-    const uint16_t* out_block(unsigned high) const;
+    // The way in is built a row at a time (the single bytes, or the pairs of
+    // one lead byte), the way out whole, the first time a name needs them:
+    // most names are ASCII and need neither. Not for use from more than one
+    // thread.
+    static constexpr std::size_t ROW = 256;
     const char16_t* in_row(unsigned lead) const;
+    const uint16_t* out_table() const;
     void append_unit(std::string& ansi, char16_t unit) const;
 
     unsigned code_page_;
     FileSystemCharset charset_;
     const CodePageTables* tables_;  // null for UTF-8
     std::array<uint64_t, 4> lead_bytes_{};
-    mutable iconv_t to_ansi_ = NO_CONVERTER;
-    mutable iconv_t to_utf8_ = NO_CONVERTER;
-    // Byte values by UTF-16 unit, in blocks by the unit's high byte; a value
-    // above 0xFF is a lead byte and a trail byte.
-    mutable std::array<std::unique_ptr<uint16_t[]>, BLOCK> out_blocks_;
+    // Byte values by UTF-16 unit; a value above 0xFF is a lead byte and a
+    // trail byte.
+    mutable std::unique_ptr<uint16_t[]> out_;
     // Units by byte: row 0 for single bytes, the lead byte's row for pairs.
-    mutable std::array<std::unique_ptr<char16_t[]>, BLOCK> in_rows_;
+    mutable std::array<std::unique_ptr<char16_t[]>, ROW> in_rows_;
 };
 
 inline constexpr char32_t REPLACEMENT_CHARACTER = 0xFFFD;

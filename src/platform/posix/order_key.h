@@ -15,6 +15,10 @@ inline char upper_ascii(char c)
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
+// Wine's upper case of a UTF-16 unit (RtlUpcaseUnicodeChar): by its own
+// table, the same on every machine.
+char16_t upper_unit(char16_t unit);
+
 // Wine orders a directory by the names' UTF-16 units compared without regard
 // to case (both sides upper-cased, accented letters included). The key holds
 // those units so that a plain byte comparison gives the same order; for an

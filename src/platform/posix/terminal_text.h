@@ -3,10 +3,10 @@
 // the user's locale.
 #pragma once
 
-#include <iconv.h>
-
 #include <string>
 #include <string_view>
+
+#include "platform/posix/names.h"
 
 namespace platform::posix {
 
@@ -18,8 +18,10 @@ std::string locale_charset();
 
 class TerminalText {
 public:
-    // Without a converter between the two, only ASCII is shown as it is.
-    TerminalText(const char* code_page, const char* charset);
+    // Text in the converter's code page for a terminal in the character set.
+    // Beyond UTF-8 and ASCII, the conversion is the C library's iconv, and
+    // without it only ASCII is shown as it is.
+    TerminalText(const NameConverter& names, const char* charset);
     ~TerminalText();
     TerminalText(const TerminalText&) = delete;
     TerminalText& operator=(const TerminalText&) = delete;
@@ -28,12 +30,16 @@ public:
     static bool shown_as_is(std::string_view ansi);
 
     // A character the terminal's set lacks, a byte the code page leaves
-    // undefined, and a control byte other than CR and LF each become one '?'.
-    // Throws std::bad_alloc only.
+    // undefined, and a control character other than CR and LF each become
+    // one '?'. Throws std::bad_alloc only.
     std::string convert(std::string_view ansi) const;
 
 private:
-    iconv_t converter_;
+    enum class Charset { UTF8, ASCII, OTHER };
+
+    const NameConverter& names_;
+    Charset charset_;
+    void* converter_ = nullptr;  // iconv's, from UTF-8, for any other set
 };
 
 // The process's terminal text, for the locale as it stands at the first call.
