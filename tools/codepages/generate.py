@@ -206,6 +206,10 @@ class Tables:
         mends = [(unit, value) for unit, value in sorted(out.items())
                  if unit >= 0x80 and value != base.get(unit, ord("?"))]
         self.out_runs = runs_of(mends)
+        given = dict(base)
+        given.update(expand(self.out_runs))
+        if any(given.get(unit, ord("?")) != value for unit, value in out.items() if unit >= 0x80):
+            sys.exit("generate: {}: the out runs do not give Wine's table".format(dump.code_page))
         self.in_count = len(expanded)
         self.mend_count = len(mends)
 
@@ -347,7 +351,10 @@ def main(argv):
     resolved = read_locales(os.path.join(work, "resolved.txt"))
     locales = sorted((name, effective_code_page(*value)) for name, value in {**resolved, **known}.items()
                      if "_" not in name and effective_code_page(*value) != 1252)
-    case_runs = runs_of(read_upcase(os.path.join(work, "upcase.txt")))
+    upcase = read_upcase(os.path.join(work, "upcase.txt"))
+    case_runs = runs_of(upcase)
+    if dict(expand(case_runs)) != dict(upcase):
+        sys.exit("generate: the case runs do not give Wine's table")
     size = sum(t.size() for t in tables)
     wine = wine_version()
     write_code_pages(tables, locales, wine, size)
