@@ -58,9 +58,8 @@ char lower_ascii(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// glibc's normal form of a codeset: letters in lower case and digits, nothing
-// else; "iso" before one of digits alone ("UTF-8" is "utf8", "8859-1" is
-// "iso88591").
+}  // namespace
+
 std::string normal_codeset(std::string_view codeset)
 {
     std::string normal;
@@ -72,6 +71,8 @@ std::string normal_codeset(std::string_view codeset)
         normal.insert(0, "iso");
     return normal;
 }
+
+namespace {
 
 // The name as the archive holds it: its codeset, if it has one, in the normal form.
 std::string archive_name(std::string_view name)

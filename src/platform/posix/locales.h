@@ -28,6 +28,11 @@ LocaleFiles host_locale_files();
 // version than the machine's, never loads them.
 bool locale_exists(std::string_view name, const LocaleFiles& files);
 
+// glibc's normal form of a codeset: letters in lower case and digits, nothing
+// else; "iso" before one of digits alone ("UTF-8" is "utf8", "8859-1" is
+// "iso88591").
+std::string normal_codeset(std::string_view codeset);
+
 // The locale of character types that the environment names: LC_ALL, else
 // LC_CTYPE, else LANG (the first that is set and not empty); empty for none.
 std::string_view environment_ctype_locale();

@@ -16,6 +16,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/posix/locales.h"
+
 namespace platform::posix {
 
 namespace {
@@ -30,20 +32,6 @@ constexpr char REPLACEMENT = '?';
 bool is_control(char32_t point)
 {
     return (point < 0x20 && point != '\r' && point != '\n') || (point >= 0x7F && point < 0xA0);
-}
-
-// A character set's name in the form that tells names of one set apart:
-// letters in lower case and digits ("UTF-8" and "utf8" are both "utf8").
-std::string charset_key(std::string_view name)
-{
-    std::string key;
-    for (char c : name) {
-        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
-            key += c;
-        else if (c >= 'A' && c <= 'Z')
-            key += static_cast<char>(c - 'A' + 'a');
-    }
-    return key;
 }
 
 #ifndef AOL_PORTABLE
@@ -114,7 +102,7 @@ std::string locale_charset()
 TerminalText::TerminalText(const NameConverter& names, const char* charset)
     : names_(names)
 {
-    std::string key = charset_key(charset);
+    std::string key = normal_codeset(charset);
     if (key == "utf8") {
         charset_ = Charset::UTF8;
     } else if (key == "ansix341968" || key == "ascii" || key == "usascii") {
